@@ -1,0 +1,163 @@
+#pragma once
+
+#include <filesystem>
+#include <memory>
+#include <string>
+
+#include "app/platform/IAppServices.h"
+#include "app/platform/IDialogWindow.h"
+#include "labels/Geometry.h"
+#include "labels/ROI.h"
+#include "res/Resource.h"
+
+class CVideoManager;
+class CLabelManager;
+class CDlgHelp;
+class CDlgMoreLabel;
+class CDlgReport;
+
+// Mode-flag bits of m_nModeFlags.
+constexpr int MODE_VIDEO_OPEN = 0x01;
+constexpr int MODE_PLAYING = 0x02;
+constexpr int MODE_GRAB = 0x04;
+constexpr int MODE_DRAW = 0x08;
+constexpr int MODE_IDLE = 0x10;
+constexpr int MODE_CROP = 0x20;
+constexpr int MODE_TRACK = 0x40;
+
+// The main dialog: the editor. Owns the video source, the label store and the three side
+// dialogs; every user input arrives at its handlers on the one user-interface thread.
+//
+// It talks to its window only through IDialogWindow and to the application through IAppServices,
+// so every handler runs without a display (tests use an in-memory window).
+//
+// Member definitions are split by concern:
+//   app/TagwrightDlg.cpp   lifecycle, command dispatch, opening a video
+//   app/FrameView.cpp      fitting, painting, coordinate conversion, overlay drawing
+//   app/MouseEditing.cpp   left-button editing, AddRoiAtCurrentFrame
+//   app/Tracking.cpp       InitTracker, TrackToNextFrame
+//   app/Keyboard.cpp       PreTranslateMessage
+//   app/Playback.cpp       play/pause, timer, speed, slider
+//   app/ContextMenu.cpp    right-click selection, pop-up menu, commands 20001..20005
+//   dialogs/LabelPalette.cpp  label buttons, GO buttons, class radios
+//   dialogs/ReportActions.cpp CROP button, report dialog actions
+class CTagwrightDlg : public IDialogEvents {
+public:
+    CTagwrightDlg(IDialogWindow& window, IAppServices& app);
+    ~CTagwrightDlg() override;
+    CTagwrightDlg(const CTagwrightDlg&) = delete;
+    CTagwrightDlg& operator=(const CTagwrightDlg&) = delete;
+
+    // --- window events (IDialogEvents) ---
+    bool OnInitDialog() override;
+    void OnCommand(int id) override;
+    void OnSize(int cx, int cy) override;
+    void OnDestroy() override;
+    void OnLButtonDown(const CPoint& point) override;
+    void OnMouseMove(const CPoint& point) override;
+    void OnLButtonUp(const CPoint& point) override;
+    void OnRButtonDown(const CPoint& point) override;
+    void OnContextMenu(const CPoint& screen) override;
+    void OnTimer(int id) override;
+    void OnHScroll() override;
+    bool PreTranslateMessage(const InputMessage& msg) override;
+
+    // --- opening a video ---
+    void OnBtnOpen();
+    void OpenCurrentVideo();
+    void ResetForNewVideo(const std::filesystem::path& path);
+    // Stores a path given on the command line and shows it in the path box.
+    void SetVideoPath(const std::filesystem::path& path);
+
+    // --- frame view ---
+    bool ComputeViewSize();
+    bool FitPictureToFrame();
+    bool RefreshView(int drawOverlay);
+    bool PaintFrame(const cv::Mat& displayImage);
+    CRect ViewRectToImage(const CRect& rect) const;
+    CPoint ViewPointToImage(const CPoint& point) const;
+    bool DrawFrameOverlay();
+    bool DrawDragRectangle(const CRect& rect);
+
+    // --- mouse editing and tracking ---
+    int AddRoiAtCurrentFrame(const CRect& rect);
+    bool InitTracker(const CRect& rect);
+    void TrackToNextFrame();
+
+    // --- playback ---
+    void TogglePlayback();
+    void OnPlaybackTick(int id);
+    void OnSliderScroll();
+    void PlayFaster();
+    void PlaySlower();
+    void ResetPlaySpeed();
+    void RestartPlayTimer();
+
+    // --- context menu ---
+    void OnDeleteLabelAfter();
+
+    // --- label palette ---
+    void SelectLabel(int n, bool notifyMoreLabel);
+    void ShowLabelClass(int n);
+    void GoToLabel(int n);
+    void SetGoButtonEnabled(int n, bool enabled);
+    void ResetLabelPalette(const std::filesystem::path& videoPath);
+    void OnClassRadioClicked();
+
+    // --- crop and report ---
+    void OnBtnCrop();
+    void ShowReportDialog();
+    // The report action behind the report dialog's OK.
+    void SaveReport(const std::string& comment);
+
+    // --- read access for side dialogs and tests ---
+    int GetModeFlags() const { return m_nModeFlags; }
+    int GetPlayInterval() const { return m_nPlayInterval; }
+    int GetClass() const { return m_nClass; }
+    CPoint GetViewSize() const { return {m_nViewWidth, m_nViewHeight}; }
+    const std::filesystem::path& GetVideoPath() const { return m_strVideoPath; }
+    CVideoManager* GetVideoManager() const { return m_pVideoManager; }
+    CLabelManager* GetLabelManager() const { return m_pLabelManager; }
+    CDlgHelp* GetHelpDialog() const { return m_pDlgHelp; }
+    CDlgMoreLabel* GetMoreLabelDialog() const { return m_pDlgMoreLabel; }
+    CDlgReport* GetReportDialog() const { return m_pDlgReport; }
+    IDialogWindow& Window() { return m_wnd; }
+    IAppServices& App() { return m_app; }
+
+private:
+    // Controls to members (radios into m_nClass) and members to controls.
+    void ReadClassFromRadios();
+    void WriteClassToRadios();
+    // The picture area's rectangle in window client pixels.
+    CRect PictureRect() const;
+    // Reloads the shown frame and refreshes with overlay when a frame came.
+    void ReloadAndRefresh();
+    // The window's state when no video is open (after a failed open).
+    void ReturnToNoVideo();
+
+    IDialogWindow& m_wnd;
+    IAppServices& m_app;
+
+    CDlgHelp* m_pDlgHelp = nullptr;
+    CDlgMoreLabel* m_pDlgMoreLabel = nullptr;
+    CDlgReport* m_pDlgReport = nullptr;
+    CursorShape m_hCursor = CursorShape::Arrow;
+    CVideoManager* m_pVideoManager = nullptr;
+    CLabelManager* m_pLabelManager = nullptr;
+    int m_nPlayInterval = 30;
+    int m_nClass = 0;
+    CPoint m_ptDragOffset;
+    std::filesystem::path m_strVideoPath;
+    CPoint m_ptAnchor;
+    int m_nModeFlags = MODE_IDLE;
+    int m_nViewWidth = 0;
+    int m_nViewHeight = 0;
+    float m_fScaleX = 1.0f;
+    float m_fScaleY = 1.0f;
+    unsigned m_nImageWidth = 0;
+    unsigned m_nImageHeight = 0;
+    int m_bRoiAtRightClick = 0;
+    // The ROI that a press on empty picture area removed, put back if the draw is abandoned.
+    bool m_bHavePendingRemoved = false;
+    ROI m_pendingRemoved;
+};

@@ -1,0 +1,106 @@
+#pragma once
+
+#include <array>
+#include <filesystem>
+#include <functional>
+#include <map>
+#include <set>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "labels/ROI.h"
+
+// CLabelManager holds every ROI of the open video in memory and keeps the per-frame label files
+// "<frame>.txt" of the video's label folder in step with it. Every change is written at once.
+//
+// Ownership and threading: created by the main dialog, used only on the user-interface thread.
+// It never talks to a window: messages go through the message sink, GO-button states through the
+// GO-button sink (both optional; unset sinks drop their calls).
+//
+// Files: the label folder is kept as an explicit base path (never the process's working
+// directory). Per-frame files are replaced atomically (temporary file in a hidden sub-folder,
+// then rename), so a crash leaves each file wholly old or wholly new.
+class CLabelManager {
+public:
+    using MessageSink = std::function<void(const std::string& text)>;
+    using GoButtonSink = std::function<void(int label, bool enabled)>;
+
+    CLabelManager();
+    virtual ~CLabelManager();
+    CLabelManager(const CLabelManager&) = delete;
+    CLabelManager& operator=(const CLabelManager&) = delete;
+
+    void SetMessageSink(MessageSink sink) { m_messageSink = std::move(sink); }
+    void SetGoButtonSink(GoButtonSink sink) { m_goButtonSink = std::move(sink); }
+
+    // --- store ---
+    void ResetStore();
+    void SelectROI(int label, int frame);
+    CRect GetSelectedRect() const;
+    int HitTest(int frame, const CPoint& point) const;
+    void GetFrameROIs(int frame, std::vector<ROI>& list) const;
+    int GetCount() const;
+    void AdjustFrameCount(int frame, int value, bool absolute);
+    int GetFrameCount(int frame) const;  // 0 for frames at or beyond the end of the counts
+    int GetFrameCountLength() const { return static_cast<int>(m_listFrameCount.size()); }
+
+    int GetCurLabel() const { return m_nCurLabel; }
+    void SetCurLabel(int label) { m_nCurLabel = label; }
+    int GetSelLabel() const { return m_nSelLabel; }
+    int GetSelFrame() const { return m_nSelFrame; }
+    const std::string& GetSelKey() const { return m_strSelKey; }
+    const std::string& GetVideoName() const { return m_strVideoName; }
+    const std::filesystem::path& GetLabelFolder() const { return m_labelFolder; }
+
+    // --- label folder and per-frame files ---
+    bool OpenVideo(const std::filesystem::path& videoPath);
+    int LoadFolder(const std::filesystem::path& folder);
+    int SaveFrame(int frame);
+
+    // --- editing operations and labelled-frame search ---
+    int AddROI(int frame, const CRect& rect, int nClass, int modeFlags);
+    int DeleteROI(int frame, int label);
+    int DeleteSelectedROI(int frame);
+    int SetSelectedRect(const CRect& rect);
+    int DeleteFrameROIs(int frame);
+    int CopyFrameToNext(int frame);
+    int DeleteLabelAfter(int frame, int label);
+    int SetLabelClass(int label, int nClass);
+    int GetLabelClass(int label) const;
+    int FindFirstFrame(int label);
+    int NextLabelledFrame(int cur) const;
+    int PrevLabelledFrame(int cur) const;
+
+    // --- crop file and report ---
+    int WriteCropFile(const CRect& rect);
+    bool WriteReport(const std::string& comment);
+
+    // Re-inserts a record exactly as it was (used to undo the removal made at the start of an
+    // abandoned draw); keeps counts and the file of its frame in step.
+    void RestoreROI(const ROI& roi);
+    // A copy of the record with this key, if any.
+    bool FindROI(int label, int frame, ROI& out) const;
+
+private:
+    void ShowMessage(const std::string& text) const;
+    void NotifyGoButton(int label, bool enabled) const;
+
+    int m_nCurLabel = 1;
+    std::string m_strSelKey;
+    int m_nSelLabel = -1;
+    int m_nSelFrame = -1;
+    std::string m_strVideoName;
+
+    // Records ordered by (frame, label): per-frame work touches only that frame's records.
+    std::map<std::pair<int, int>, ROI> m_mapROI;
+    // Per-label index of frames holding the label: label-wide work touches only that label.
+    std::map<int, std::set<int>> m_labelFrames;
+    std::vector<int> m_listFrameCount;
+
+    std::filesystem::path m_labelFolder;
+    bool m_bFolderUsable = false;
+
+    MessageSink m_messageSink;
+    GoButtonSink m_goButtonSink;
+};
