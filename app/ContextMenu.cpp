@@ -1,0 +1,52 @@
+// Right-click selection and the one-item context menu that deletes the selected label from all
+// later frames.
+
+#include <cstdio>
+
+#include "app/TagwrightDlg.h"
+#include "labels/LabelManager.h"
+#include "video/VideoManager.h"
+
+void CTagwrightDlg::OnRButtonDown(const CPoint& point) {
+    const CRect picture = PictureRect();
+    if ((m_nModeFlags & MODE_VIDEO_OPEN) == 0 || !picture.Contains(point) ||
+        m_pVideoManager == nullptr || m_pLabelManager == nullptr) {
+        // Outside the picture the previous selection stays, but the menu offers nothing.
+        m_bRoiAtRightClick = 0;
+        return;
+    }
+    const int f = m_pVideoManager->CurrentFrameIndex();
+    const int label = m_pLabelManager->HitTest(f, ViewPointToImage(point - picture.TopLeft()));
+    m_bRoiAtRightClick = label > 0 ? 1 : 0;
+    // A miss selects label -1 on this frame, which names no record.
+    m_pLabelManager->SelectROI(label, f);
+    // An empty rectangle (nothing hit) is refused by the tracker, which keeps its target.
+    InitTracker(m_pLabelManager->GetSelectedRect());
+    ReloadAndRefresh();
+}
+
+void CTagwrightDlg::OnContextMenu(const CPoint& screen) {
+    if ((m_nModeFlags & MODE_VIDEO_OPEN) == 0 || m_pLabelManager == nullptr) {
+        return;
+    }
+    char text[128];
+    std::snprintf(text, sizeof text, "Delete selected Label %d (from this frame index: %d)",
+                  m_pLabelManager->GetSelLabel(), m_pLabelManager->GetSelFrame());
+    const int command =
+        m_wnd.TrackPopupMenu(screen, text, ID_DELETE_LABEL_AFTER, m_bRoiAtRightClick == 1);
+    if (command != 0) {
+        OnCommand(command);
+    }
+}
+
+void CTagwrightDlg::OnDeleteLabelAfter() {
+    if ((m_nModeFlags & MODE_VIDEO_OPEN) == 0 || m_pLabelManager == nullptr) {
+        return;
+    }
+    // Rewrites one file per removed ROI, which can take a while on a long video. The frame
+    // itself keeps its ROI; the view and the GO buttons are left as they are.
+    m_app.BeginWaitCursor();
+    m_pLabelManager->DeleteLabelAfter(m_pLabelManager->GetSelFrame(),
+                                      m_pLabelManager->GetSelLabel());
+    m_app.EndWaitCursor();
+}

@@ -1,0 +1,172 @@
+// The keyboard workflow. Every key-down and wheel message of the window comes here before the
+// focused control sees it; what we return false for goes on to the standard dialog keys
+// (Enter presses EXIT, Escape cancels, Tab moves focus, button mnemonics).
+
+#include <cstdio>
+
+#include "app/TagwrightDlg.h"
+#include "labels/LabelManager.h"
+#include "video/VideoManager.h"
+
+namespace {
+
+constexpr int VK_KEY_B = 0x42;
+constexpr int VK_KEY_C = 0x43;
+constexpr int VK_KEY_D = 0x44;
+constexpr int VK_KEY_E = 0x45;
+constexpr int VK_KEY_L = 0x4C;
+constexpr int VK_KEY_N = 0x4E;
+constexpr int VK_KEY_T = 0x54;
+constexpr int VK_DIGIT_1 = 0x31;
+constexpr int VK_DIGIT_9 = 0x39;
+
+constexpr int kLastLabel = 30;
+
+const char kAskExit[] = "프로그램을 종료합니다.";
+const char kAskDeleteFrame[] = "현재 프레임의 모든 Label 항목을 삭제 합니다.";
+
+}  // namespace
+
+bool CTagwrightDlg::PreTranslateMessage(const InputMessage& msg) {
+    if (msg.type == InputMessage::Type::MouseWheel) {
+        // Away from the user steps back, towards the user (or a zero delta) steps forward; the
+        // wheel message itself always goes on.
+        bool came = false;
+        if (msg.wheelDelta > 0) {
+            came = m_pVideoManager != nullptr && m_pVideoManager->ReadPreviousFrame();
+        } else {
+            came = m_pVideoManager != nullptr && m_pVideoManager->ReadNextFrame();
+        }
+        if (came) {
+            RefreshView(1);
+        }
+        return false;
+    }
+    if (msg.type != InputMessage::Type::KeyDown) {
+        return false;
+    }
+
+    const int vk = msg.vkCode;
+    char trace[32];
+    std::snprintf(trace, sizeof trace, "[Key] %x\n", static_cast<unsigned>(vk));
+    m_app.DebugTrace(trace);
+    // No button or the slider keeps the focus, so arrows never reach the slider.
+    m_wnd.SetFocus(IDC_PICTURE);
+
+    const bool videoOpen = (m_nModeFlags & MODE_VIDEO_OPEN) != 0;
+    const bool openAndIdle =
+        (m_nModeFlags & (MODE_VIDEO_OPEN | MODE_IDLE)) == (MODE_VIDEO_OPEN | MODE_IDLE);
+    CVideoManager* vm = m_pVideoManager;
+    CLabelManager* lm = m_pLabelManager;
+    // The frame on screen, or -1 when there is none; nothing is ever written for -1.
+    const int f = vm != nullptr ? vm->CurrentFrameIndex() : -1;
+
+    if (vk >= VK_DIGIT_1 && vk <= VK_DIGIT_9) {
+        SelectLabel(vk - VK_DIGIT_1 + 1, true);
+        return true;
+    }
+
+    switch (vk) {
+        case VK_ESCAPE:
+            // Passing Escape on lets the standard processing end the dialog as Cancel.
+            return m_app.MessageBox(kAskExit, MessageBoxType::YesNo) != MessageBoxResult::Yes;
+
+        case VK_SPACE:
+            TogglePlayback();
+            return true;
+
+        case VK_LEFT:
+            if (vm != nullptr && vm->ReadPreviousFrame()) {
+                RefreshView(1);
+            }
+            return true;
+
+        case VK_RIGHT:
+            if (vm != nullptr && vm->ReadNextFrame()) {
+                RefreshView(1);
+            }
+            return true;
+
+        case VK_DELETE:
+        case VK_KEY_D:
+            if (vm != nullptr && lm != nullptr && f >= 0) {
+                // The ROI under the pointer wins over the selection; the pointer need not be
+                // over the picture.
+                const CPoint p = m_wnd.GetCursorPos();
+                const int label = lm->HitTest(f, ViewPointToImage(p - PictureRect().TopLeft()));
+                if (videoOpen && label > 0) {
+                    lm->DeleteROI(f, label);
+                } else if (openAndIdle) {
+                    lm->DeleteSelectedROI(f);
+                }
+                lm->SaveFrame(f);
+                ReloadAndRefresh();
+            }
+            return true;
+
+        case VK_KEY_B:
+            if (vm != nullptr && lm != nullptr) {
+                const int r = lm->PrevLabelledFrame(f);
+                if (r >= 0 && vm->SeekFrame(r)) {
+                    RefreshView(1);
+                }
+            }
+            return false;
+
+        case VK_KEY_N:
+            if (vm != nullptr && lm != nullptr) {
+                const int r = lm->NextLabelledFrame(f);
+                if (r != -1 && vm->SeekFrame(r)) {
+                    RefreshView(1);
+                }
+            }
+            return false;
+
+        case VK_KEY_C:
+            if (m_wnd.IsCtrlDown()) {
+                return false;
+            }
+            if (openAndIdle && vm != nullptr && lm != nullptr && f >= 0) {
+                if ((m_nModeFlags & MODE_GRAB) != 0) {
+                    // Fix the drag on this frame, then carry the grab to the same label on the
+                    // next frame: the continuing drag moves the copy.
+                    CRect rect = lm->GetSelectedRect();
+                    const CPoint p = m_wnd.GetCursorPos();
+                    m_ptDragOffset = p - m_ptAnchor;
+                    const CPoint d = ViewPointToImage(m_ptDragOffset);
+                    lm->SetSelectedRect(rect.Offset(d.x, d.y));
+                    lm->SelectROI(lm->GetSelLabel(), lm->GetSelFrame() + 1);
+                    m_ptAnchor = p;
+                    m_ptDragOffset = {0, 0};
+                }
+                lm->CopyFrameToNext(f);
+                if (vm->ReadNextFrame()) {
+                    RefreshView(1);
+                }
+            }
+            return true;
+
+        case VK_KEY_E:
+            if (openAndIdle && lm != nullptr && f >= 0 &&
+                m_app.MessageBox(kAskDeleteFrame, MessageBoxType::YesNo) == MessageBoxResult::Yes) {
+                lm->DeleteFrameROIs(f);
+                ReloadAndRefresh();
+            }
+            return true;
+
+        case VK_KEY_L:
+            if (lm != nullptr && lm->GetCurLabel() < kLastLabel) {
+                SelectLabel(lm->GetCurLabel() + 1, true);
+            }
+            return true;
+
+        case VK_KEY_T:
+            if (videoOpen) {
+                TrackToNextFrame();
+            }
+            return true;
+
+        default:
+            return false;
+    }
+}

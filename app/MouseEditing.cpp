@@ -1,0 +1,185 @@
+// Left-button editing of the ROIs of the shown frame: drawing a new ROI on empty picture area,
+// grabbing and moving an existing one, and the drag that defines the crop region.
+//
+// Three coordinate spaces meet here: window client pixels (what the handlers receive), picture
+// pixels (client pixels minus the picture's top-left corner) and frame pixels (what the store
+// keeps). Conversion only ever goes from picture to frame pixels.
+
+#include <algorithm>
+
+#include "app/TagwrightDlg.h"
+#include "labels/LabelManager.h"
+#include "video/VideoManager.h"
+
+namespace {
+
+// The rubber band of a drag from anchor to p, in window client pixels: the end point is clipped
+// at the picture's right and bottom edges; nothing is clipped on the left or top, so a drag up
+// or to the left gives an inverted rectangle.
+CRect DragRectangle(const CPoint& anchor, const CPoint& p, const CRect& picture) {
+    return {anchor.x, anchor.y, std::min(p.x, picture.right), std::min(p.y, picture.bottom)};
+}
+
+}  // namespace
+
+void CTagwrightDlg::OnLButtonDown(const CPoint& point) {
+    if ((m_nModeFlags & (MODE_CROP | MODE_VIDEO_OPEN)) == (MODE_CROP | MODE_VIDEO_OPEN)) {
+        // A crop drag may start anywhere in the window.
+        m_ptAnchor = point;
+        return;
+    }
+    const CRect picture = PictureRect();
+    if ((m_nModeFlags & MODE_VIDEO_OPEN) == 0 || !picture.Contains(point) ||
+        m_pVideoManager == nullptr || m_pLabelManager == nullptr) {
+        return;
+    }
+    const int f = m_pVideoManager->CurrentFrameIndex();
+    if (f < 0) {
+        // No frame on screen (the source could not read one): nothing to edit.
+        return;
+    }
+    const int label = m_pLabelManager->HitTest(f, ViewPointToImage(point - picture.TopLeft()));
+    m_ptAnchor = point;
+    if (label >= 1) {
+        m_nModeFlags |= MODE_GRAB;
+        m_pLabelManager->SelectROI(label, f);
+        SelectLabel(label, true);
+        return;
+    }
+
+    // A press on empty area starts a draw that will replace the active label's ROI of this
+    // frame, so that ROI leaves the store now. Its file is not touched yet; we keep a copy so an
+    // abandoned draw can put it back and nothing is lost.
+    const bool drawWasPending = (m_nModeFlags & MODE_DRAW) != 0;
+    if (m_bHavePendingRemoved) {
+        if (drawWasPending) {
+            // An earlier press (released outside the picture) never finished its draw; this
+            // press supersedes it, so its ROI goes back before this one is taken out.
+            m_pLabelManager->RestoreROI(m_pendingRemoved);
+        }
+        // Without a pending draw the copy is stale (a new video was opened since, or the draw
+        // was ended another way); the files still hold that ROI.
+        m_bHavePendingRemoved = false;
+    }
+    m_nModeFlags = (m_nModeFlags | MODE_DRAW) ^ MODE_IDLE;
+    m_bHavePendingRemoved =
+        m_pLabelManager->FindROI(m_pLabelManager->GetCurLabel(), f, m_pendingRemoved);
+    m_pLabelManager->DeleteROI(f, -1);
+}
+
+void CTagwrightDlg::OnMouseMove(const CPoint& point) {
+    if (m_pVideoManager == nullptr || m_pLabelManager == nullptr) {
+        return;
+    }
+    const CRect picture = PictureRect();
+    if ((m_nModeFlags & (MODE_VIDEO_OPEN | MODE_IDLE)) == (MODE_VIDEO_OPEN | MODE_IDLE)) {
+        const int f = m_pVideoManager->CurrentFrameIndex();
+        const int label = m_pLabelManager->HitTest(f, ViewPointToImage(point - picture.TopLeft()));
+        m_hCursor = label > -1 ? CursorShape::Hand : CursorShape::Arrow;
+        m_wnd.SetCursor(m_hCursor);
+        if (!m_wnd.IsLeftButtonDown()) {
+            return;
+        }
+        // Dragging the selected ROI: only the moved rectangle is shown, the other ROIs of the
+        // frame are hidden until the release.
+        CRect rect = m_pLabelManager->GetSelectedRect();
+        m_ptDragOffset = point - m_ptAnchor;
+        const CPoint d = ViewPointToImage(m_ptDragOffset);
+        rect = rect.Offset(d.x, d.y);
+        DrawDragRectangle(rect);
+        RefreshView(0);
+        return;
+    }
+    if (m_wnd.IsLeftButtonDown() && (m_nModeFlags & (MODE_DRAW | MODE_CROP)) != 0) {
+        const CRect drag = DragRectangle(m_ptAnchor, point, picture);
+        const CPoint origin = picture.TopLeft();
+        DrawDragRectangle(ViewRectToImage(drag.Offset(-origin.x, -origin.y)));
+        RefreshView(1);
+    }
+}
+
+void CTagwrightDlg::OnLButtonUp(const CPoint& point) {
+    const CRect picture = PictureRect();
+    if (!picture.Contains(point)) {
+        // A release outside the picture ends nothing; a later release inside does.
+        m_ptAnchor = {0, 0};
+        return;
+    }
+    const CPoint origin = picture.TopLeft();
+    const CRect drag = DragRectangle(m_ptAnchor, point, picture);
+    const CRect dragImage = ViewRectToImage(drag.Offset(-origin.x, -origin.y));
+
+    if ((m_nModeFlags & MODE_CROP) != 0) {
+        // Written as measured, even empty or inverted; the store reports the outcome itself.
+        if (m_pLabelManager != nullptr) {
+            m_pLabelManager->WriteCropFile(dragImage);
+        }
+        ReloadAndRefresh();
+        m_nModeFlags = (m_nModeFlags ^ MODE_CROP) | MODE_IDLE;
+    } else if ((m_nModeFlags & MODE_DRAW) != 0) {
+        // Ends the draw without adding anything: the ROI the press removed goes back, so the
+        // store, the view and the frame file agree again.
+        auto abandon = [this]() {
+            if (m_bHavePendingRemoved && m_pLabelManager != nullptr) {
+                m_pLabelManager->RestoreROI(m_pendingRemoved);
+            }
+            m_bHavePendingRemoved = false;
+            ReloadAndRefresh();
+            m_nModeFlags = (m_nModeFlags ^ MODE_DRAW) | MODE_IDLE;
+            m_ptAnchor = {0, 0};
+        };
+        // At least 2 x 2 window pixels; this also rejects every drag up or to the left.
+        if (drag.Width() <= 1 || drag.Height() <= 1) {
+            abandon();
+            return;
+        }
+        const int label = AddRoiAtCurrentFrame(dragImage);
+        if (label < 1) {
+            abandon();
+            return;
+        }
+        const int f = m_pVideoManager->CurrentFrameIndex();
+        if (m_bHavePendingRemoved) {
+            // The new ROI replaces the removed one when it went under the same label on the same
+            // frame. Playback or a label key during the drag can make them differ; the removed
+            // ROI is then not replaced by anything and goes back.
+            if (m_pendingRemoved.nLabel != label || m_pendingRemoved.nFrame != f) {
+                m_pLabelManager->RestoreROI(m_pendingRemoved);
+            }
+            m_bHavePendingRemoved = false;
+        }
+        m_pLabelManager->SelectROI(label, f);
+        SetGoButtonEnabled(m_pLabelManager->GetCurLabel(), true);
+        ReloadAndRefresh();
+        InitTracker(dragImage);
+        m_nModeFlags = (m_nModeFlags ^ MODE_DRAW) | MODE_IDLE;
+    } else if ((m_nModeFlags & MODE_IDLE) != 0) {
+        if ((m_nModeFlags & MODE_GRAB) != 0 && m_pLabelManager != nullptr) {
+            m_nModeFlags ^= MODE_GRAB;
+            CRect rect = m_pLabelManager->GetSelectedRect();
+            m_ptDragOffset = point - m_ptAnchor;
+            // A click without movement changes no rectangle and writes no file.
+            if (m_ptDragOffset != CPoint{0, 0}) {
+                const CPoint d = ViewPointToImage(m_ptDragOffset);
+                rect = rect.Offset(d.x, d.y);
+                m_pLabelManager->SetSelectedRect(rect);
+            }
+            InitTracker(rect);
+        }
+        ReloadAndRefresh();
+    }
+    m_ptAnchor = {0, 0};
+}
+
+int CTagwrightDlg::AddRoiAtCurrentFrame(const CRect& rect) {
+    if (m_pLabelManager == nullptr || m_pVideoManager == nullptr) {
+        return 0;
+    }
+    const int f = m_pVideoManager->CurrentFrameIndex();
+    if (f < 0) {
+        // No frame is on screen; a label file for a negative index must never be written.
+        return 0;
+    }
+    ReadClassFromRadios();
+    return m_pLabelManager->AddROI(f, rect, m_nClass, m_nModeFlags);
+}

@@ -1,0 +1,50 @@
+// The tracking step: the CSRT tracker owned by the video source carries the selected ROI forward
+// one frame per T press, and the result is stored as a ROI of the same label on the new frame.
+
+#include "app/TagwrightDlg.h"
+#include "labels/LabelManager.h"
+#include "video/VideoManager.h"
+
+bool CTagwrightDlg::InitTracker(const CRect& rect) {
+    if (m_pVideoManager == nullptr) {
+        return false;
+    }
+    // The video source refuses boxes under 10 x 10 frame pixels and keeps its previous target.
+    return m_pVideoManager->InitTracker(rect);
+}
+
+void CTagwrightDlg::TrackToNextFrame() {
+    if ((m_nModeFlags & MODE_VIDEO_OPEN) == 0) {
+        return;
+    }
+    // An assignment, not a bit change: the step also ends playback's bit (the timer keeps
+    // running), a pending crop and any draw or grab in progress.
+    m_nModeFlags = MODE_VIDEO_OPEN | MODE_TRACK;
+
+    if (m_bHavePendingRemoved && m_pLabelManager != nullptr) {
+        // A draw in progress has just been ended by the assignment above without adding
+        // anything, so the ROI its press removed goes back.
+        m_pLabelManager->RestoreROI(m_pendingRemoved);
+        m_bHavePendingRemoved = false;
+        ReloadAndRefresh();
+    }
+
+    const int label = m_pLabelManager != nullptr ? m_pLabelManager->GetSelLabel() : -1;
+    // With no valid label selected (for example after a right-click on empty area) a step
+    // would file the tracked box under a label that has no button and no colour; refuse it and
+    // leave the frame where it is.
+    const bool validLabel = label >= 1 && label <= 30;
+    if (validLabel && m_pVideoManager != nullptr && m_pVideoManager->CurrentFrameIndex() >= 0 &&
+        m_pVideoManager->ReadNextFrame()) {
+        CRect box;
+        if (m_pVideoManager->TrackNext(box)) {
+            AddRoiAtCurrentFrame(box);
+            m_pLabelManager->SelectROI(label, m_pVideoManager->CurrentFrameIndex());
+        }
+        // Also after a lost track: the source has moved on, and the picture, slider and counter
+        // must show the frame that edits now go to. Nothing is stored then; the selection and
+        // the tracker stay, so the next T press continues from here.
+        RefreshView(1);
+    }
+    m_nModeFlags = MODE_VIDEO_OPEN | MODE_IDLE;
+}
