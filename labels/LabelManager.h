@@ -22,7 +22,7 @@
 // directory). Per-frame files are replaced atomically (temporary file in a hidden sub-folder,
 // then rename), so a crash leaves each file wholly old or wholly new.
 class CLabelManager {
-public:
+  public:
     using MessageSink = std::function<void(const std::string& text)>;
     using GoButtonSink = std::function<void(int label, bool enabled)>;
 
@@ -43,7 +43,9 @@ public:
     int GetCount() const;
     void AdjustFrameCount(int frame, int value, bool absolute);
     int GetFrameCount(int frame) const;  // 0 for frames at or beyond the end of the counts
-    int GetFrameCountLength() const { return static_cast<int>(m_listFrameCount.size()); }
+    // Number of listed frames (the highest frame ever counted + 1); never shrinks while a video
+    // is open.
+    int GetFrameCountLength() const;
 
     int GetCurLabel() const { return m_nCurLabel; }
     void SetCurLabel(int label) { m_nCurLabel = label; }
@@ -82,9 +84,26 @@ public:
     // A copy of the record with this key, if any.
     bool FindROI(int label, int frame, ROI& out) const;
 
-private:
+  private:
+    using Key = std::pair<int, int>;  // (frame, label): the store's iteration order
+
     void ShowMessage(const std::string& text) const;
     void NotifyGoButton(int label, bool enabled) const;
+
+    // Stores a record under its key, replacing any record of that key; keeps the per-label
+    // index in step. Returns true when the key was new.
+    bool InsertRecord(const ROI& roi);
+    // Removes the record of a key; adjusts the frame's count by -1 unless the record was one of
+    // the uncounted ones (label below 1 read from a file). Returns false when there was none.
+    bool RemoveRecord(int frame, int label);
+    const ROI* FindRecord(int frame, int label) const;
+    ROI* FindSelectedRecord();
+
+    std::filesystem::path FramePath(int frame) const;
+    // Replaces a file of the label folder atomically: content goes to a temporary file in the
+    // hidden sub-folder, which is then renamed over `target`. False on any failure; the old
+    // file is then unchanged and no temporary is left behind.
+    bool ReplaceFileAtomically(const std::filesystem::path& target, const std::string& content);
 
     int m_nCurLabel = 1;
     std::string m_strSelKey;
@@ -96,7 +115,13 @@ private:
     std::map<std::pair<int, int>, ROI> m_mapROI;
     // Per-label index of frames holding the label: label-wide work touches only that label.
     std::map<int, std::set<int>> m_labelFrames;
-    std::vector<int> m_listFrameCount;
+    // Per-frame record counts, kept sparse (only entries above 0) so that a damaged file name
+    // such as "2000000000.txt" costs one entry rather than gigabytes; the search keys find the
+    // next or previous labelled frame by a lookup instead of a scan.
+    std::map<int, int> m_listFrameCount;
+    long long m_nFrameCountLength = 0;
+    // Records with a label below 1 read from a file: stored and written back, never counted.
+    std::set<Key> m_uncounted;
 
     std::filesystem::path m_labelFolder;
     bool m_bFolderUsable = false;

@@ -1,0 +1,233 @@
+// The label folder on disk: opening a video's folder, loading every per-frame file, and
+// writing a frame's file back.
+
+#include <algorithm>
+#include <array>
+#include <chrono>
+#include <climits>
+#include <cstdio>
+#include <iomanip>
+#include <locale>
+#include <sstream>
+#include <system_error>
+
+#include "labels/LabelFileFormat.h"
+#include "labels/LabelManager.h"
+#include "labels/LabelMessages.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// Larger files cannot come from this program (a frame holds at most a few dozen lines); reading
+// them whole would only let a stray file exhaust memory.
+constexpr size_t kMaxLabelFileBytes = 64u << 20;
+
+// Reads a whole file into `buf[0, len)`, reusing the buffer's storage between files.
+bool ReadWholeFile(const fs::path& path, std::string& buf, size_t& len) {
+    std::FILE* f = std::fopen(path.c_str(), "rb");
+    if (f == nullptr) {
+        return false;
+    }
+    // Unbuffered: fread then reads straight into our buffer.
+    std::setvbuf(f, nullptr, _IONBF, 0);
+    len = 0;
+    bool ok = true;
+    for (;;) {
+        if (buf.size() - len < 4096) {
+            buf.resize(std::max<size_t>(buf.size() * 2, 64 * 1024));
+        }
+        size_t got = std::fread(&buf[len], 1, buf.size() - len, f);
+        len += got;
+        if (len > kMaxLabelFileBytes) {
+            ok = false;
+            break;
+        }
+        if (got == 0) {
+            ok = !std::ferror(f);
+            break;
+        }
+    }
+    std::fclose(f);
+    return ok;
+}
+
+bool WriteWholeFile(const fs::path& path, const std::string& content) {
+    std::FILE* f = std::fopen(path.c_str(), "wb");
+    if (f == nullptr) {
+        return false;
+    }
+    bool ok = std::fwrite(content.data(), 1, content.size(), f) == content.size();
+    ok = (std::fclose(f) == 0) && ok;
+    return ok;
+}
+
+void AppendLoadingTimeLog(const fs::path& folder, double seconds) {
+    std::ostringstream line;
+    line.imbue(std::locale::classic());
+    line << "loading folder execution time: " << folder.string() << std::setw(10) << seconds
+         << " seconds\r\n";
+    const std::string text = line.str();
+    std::FILE* f = std::fopen((folder / ".." / kLoadingTimeLogName).c_str(), "ab");
+    if (f == nullptr) {
+        return;  // the log is a convenience: no message when it cannot be written
+    }
+    std::fwrite(text.data(), 1, text.size(), f);
+    std::fclose(f);
+}
+
+}  // namespace
+
+fs::path CLabelManager::FramePath(int frame) const {
+    return m_labelFolder / (std::to_string(frame) + ".txt");
+}
+
+bool CLabelManager::ReplaceFileAtomically(const fs::path& target, const std::string& content) {
+    const fs::path tmpDir = m_labelFolder / kTempFolderName;
+    const fs::path tmp = tmpDir / (target.filename().string() + ".tmp");
+    if (!WriteWholeFile(tmp, content)) {
+        // The hidden folder is made on first use (and again if someone removed it).
+        std::error_code ec;
+        fs::create_directory(tmpDir, ec);
+        if (!WriteWholeFile(tmp, content)) {
+            fs::remove(tmp, ec);
+            return false;
+        }
+    }
+    std::error_code ec;
+    fs::rename(tmp, target, ec);
+    if (ec) {
+        std::error_code ignored;
+        fs::remove(tmp, ignored);
+        return false;
+    }
+    return true;
+}
+
+bool CLabelManager::OpenVideo(const fs::path& videoPath) {
+    ResetStore();
+    const std::string path = videoPath.string();
+    const size_t slash = path.find_last_of('/');
+    m_strVideoName = slash == std::string::npos ? path : path.substr(slash + 1);
+
+    const fs::path folder = DropLastChars(path, 4);
+    m_labelFolder = folder;
+    m_bFolderUsable = false;
+
+    std::error_code ec;
+    const fs::file_status status = fs::symlink_status(folder, ec);
+    if (folder.empty() || status.type() == fs::file_type::not_found) {
+        // A new video: its folder starts empty. When it cannot be made, the folder stays
+        // unusable and every write reports the failure rather than landing elsewhere.
+        m_bFolderUsable = !folder.empty() && fs::create_directory(folder, ec) && !ec;
+        return false;
+    }
+    m_bFolderUsable = fs::is_directory(folder, ec);
+    LoadFolder(folder);
+    return true;
+}
+
+int CLabelManager::LoadFolder(const fs::path& folder) {
+    const auto start = std::chrono::steady_clock::now();
+    std::array<bool, 30> present{};
+    bool badLabelShown = false;
+
+    std::error_code ec;
+    if (!fs::is_directory(folder, ec)) {
+        return 0;
+    }
+    fs::directory_iterator it(folder, ec);
+    if (ec) {
+        return 0;
+    }
+
+    std::string buf;
+    std::vector<ROI> records;
+    for (; it != fs::directory_iterator(); it.increment(ec)) {
+        if (ec) {
+            break;  // the listing broke off: keep what was read so far
+        }
+        const fs::directory_entry& entry = *it;
+        const std::string name = entry.path().filename().string();
+        if (name == kCropFileName || name == kLoadingTimeLogName) {
+            continue;
+        }
+        std::error_code typeEc;
+        // Only regular files (through links): folders are skipped, and a FIFO or device named
+        // like a frame file must not block or flood the loader.
+        if (!entry.is_regular_file(typeEc) || typeEc) {
+            continue;
+        }
+        int frame = 0;
+        if (!FrameFromFileName(name, frame)) {
+            continue;
+        }
+        size_t len = 0;
+        if (!ReadWholeFile(entry.path(), buf, len)) {
+            continue;
+        }
+        records.clear();
+        ParseLabelFileText(std::string_view(buf.data(), len), frame, records);
+        for (const ROI& roi : records) {
+            const bool isNew = InsertRecord(roi);
+            if (roi.nLabel >= 1) {
+                if (roi.nLabel <= 30) {
+                    present[roi.nLabel - 1] = true;
+                }
+                if (isNew) {
+                    AdjustFrameCount(frame, 1, false);
+                }
+            } else {
+                m_uncounted.insert(Key{frame, roi.nLabel});
+                if (!badLabelShown) {
+                    badLabelShown = true;
+                    ShowMessage(kMsgBadLabel);
+                }
+            }
+        }
+    }
+
+    for (int label = 1; label <= 30; ++label) {
+        NotifyGoButton(label, present[label - 1]);
+    }
+
+    const auto elapsed = std::chrono::duration_cast<std::chrono::microseconds>(
+        std::chrono::steady_clock::now() - start);
+    AppendLoadingTimeLog(folder, static_cast<double>(elapsed.count()) / 1000000.0);
+    return 1;
+}
+
+int CLabelManager::SaveFrame(int frame) {
+    if (!m_bFolderUsable) {
+        ShowMessage(kMsgNoAccess);
+        return -1;
+    }
+    if (frame < 0) {
+        return -1;  // no file name exists for such a frame; the record lives in memory only
+    }
+    std::string content;
+    for (auto it = m_mapROI.lower_bound(Key{frame, INT_MIN});
+         it != m_mapROI.end() && it->first.first == frame; ++it) {
+        AppendLabelLine(content, it->second);
+    }
+    const fs::path target = FramePath(frame);
+    if (content.empty()) {
+        // No records, no file. A folder that happens to carry the name is not ours to delete.
+        std::error_code ec;
+        const fs::file_status status = fs::symlink_status(target, ec);
+        if (status.type() == fs::file_type::not_found ||
+            status.type() == fs::file_type::directory) {
+            return 1;
+        }
+        if (!fs::remove(target, ec) || ec) {
+            ShowMessage(kMsgNoAccess);
+            return -1;
+        }
+        return 1;
+    }
+    if (!ReplaceFileAtomically(target, content)) {
+        ShowMessage(kMsgNoAccess);
+        return -1;
+    }
+    return 1;
+}

@@ -1,0 +1,98 @@
+// The crop region file and the labelling report.
+
+#include <algorithm>
+#include <array>
+#include <cstdio>
+#include <string>
+#include <tuple>
+#include <vector>
+
+#include "labels/LabelFileFormat.h"
+#include "labels/LabelManager.h"
+#include "labels/LabelMessages.h"
+
+namespace {
+
+void AppendUtf16Le(std::string& out, const std::string& utf8) {
+    for (char16_t unit : Utf8ToUtf16(utf8)) {
+        out.push_back(static_cast<char>(unit & 0xFF));
+        out.push_back(static_cast<char>(unit >> 8));
+    }
+}
+
+struct LabelRange {
+    int label;
+    int first;
+    int last;
+};
+
+}  // namespace
+
+int CLabelManager::WriteCropFile(const CRect& rect) {
+    // CR LF as on the platform where the format was born, so the file is the same everywhere.
+    const std::string line = std::to_string(rect.left) + "," + std::to_string(rect.top) + "," +
+                             std::to_string(rect.right) + "," + std::to_string(rect.bottom) +
+                             "\r\n";
+    if (!m_bFolderUsable || !ReplaceFileAtomically(m_labelFolder / kCropFileName, line)) {
+        ShowMessage(kMsgNoAccess);
+        return -1;
+    }
+    ShowMessage(kMsgCropWritten);
+    return 1;
+}
+
+bool CLabelManager::WriteReport(const std::string& comment) {
+    if (!m_bFolderUsable) {
+        return false;
+    }
+    // The rows follow a 17-bucket hash table filled in one pass over the store in (frame,
+    // label) order, each new label going to the front of its bucket's chain. A label is first
+    // met at its smallest frame, so the pass is the labels sorted by (first frame, label).
+    std::vector<LabelRange> met;
+    met.reserve(m_labelFrames.size());
+    for (const auto& [label, frames] : m_labelFrames) {
+        if (!frames.empty()) {
+            met.push_back(LabelRange{label, *frames.begin(), *frames.rbegin()});
+        }
+    }
+    std::sort(met.begin(), met.end(), [](const LabelRange& a, const LabelRange& b) {
+        return std::tie(a.first, a.label) < std::tie(b.first, b.label);
+    });
+    std::array<std::vector<LabelRange>, 17> buckets;
+    for (const LabelRange& range : met) {
+        auto& chain = buckets[ReportBucketOfLabel(range.label)];
+        chain.insert(chain.begin(), range);
+    }
+
+    std::FILE* f = std::fopen((m_labelFolder / ".." / kReportFileName).c_str(), "ab");
+    if (f == nullptr) {
+        return false;
+    }
+    bool ok = std::fseek(f, 0, SEEK_END) == 0;
+    const long size = ok ? std::ftell(f) : -1;
+    ok = ok && size >= 0;
+
+    std::string bytes;
+    if (ok && size == 0) {
+        AppendUtf16Le(bytes, "ID \t Polyp \t ImageNo \t Range\t Class\t Comment\n");
+    }
+    int row = 0;
+    for (const auto& chain : buckets) {
+        for (const LabelRange& range : chain) {
+            const ROI* firstRecord = FindRecord(range.first, range.label);
+            const int nClass = firstRecord ? firstRecord->nClass : 0;
+            std::string line = (row == 0 ? m_strVideoName : std::string()) + " \t " +
+                               std::to_string(range.label) + " \t " + std::to_string(range.first) +
+                               " \t " + std::to_string(range.first) + "~" +
+                               std::to_string(range.last) + " \t " + std::to_string(nClass) +
+                               " \t " + (row == 0 ? comment : std::string()) + "\n";
+            AppendUtf16Le(bytes, line);
+            ++row;
+        }
+    }
+    if (ok && !bytes.empty()) {
+        ok = std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
+    }
+    ok = (std::fclose(f) == 0) && ok;
+    return ok;
+}
