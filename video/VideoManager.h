@@ -21,7 +21,7 @@
 // Ownership and threading: owned by the main dialog, one per opened video, used only on the
 // user-interface thread. OpenCV exceptions never leave this class: they become failure results.
 class CVideoManager {
-public:
+  public:
     CVideoManager();
     virtual ~CVideoManager();
     CVideoManager(const CVideoManager&) = delete;
@@ -60,10 +60,30 @@ public:
     bool InitTracker(const CRect& rect);
     // One tracker update on the current frame; on success draws the grey box and returns it.
     bool TrackNext(CRect& rect);
-    // Test seam: replaces the tracker (for example with one whose update always fails).
+    // Test seam: replaces the tracker (for example with one whose update always fails). The
+    // given object is not started; from then on every InitTracker initialises it in place.
     void SetTracker(cv::Ptr<cv::Tracker> tracker);
 
-private:
+    // The tracked box (frame pixels) as the last accepted InitTracker or successful TrackNext
+    // left it; (0, 0, 0, 0) before the first.
+    CRect TrackedRect() const;
+    // Boxes whose longer side exceeds this many frame pixels are tracked on a scaled-down copy
+    // of the frame in which that side has this length.
+    static constexpr int kTrackerSide = 200;
+    // The scale (tracker pixels per frame pixel) chosen by the last accepted InitTracker.
+    double TrackerScale() const { return m_dTrackScale; }
+
+  private:
+    double Position() const;
+    // The one place where frames are decoded: positions the capture at index (unless the shown
+    // frame is asked for again and its clean copy can serve) and decodes one frame.
+    bool ShowFrameAt(int index);
+    // Decodes the frame at the capture position and keeps the clean copy in step.
+    bool DecodeNext();
+    void DropFrame();
+    // The frame as the tracker sees it: m_matFrame itself, or a scaled copy for large boxes.
+    const cv::Mat& TrackerFrame(double scale, cv::Size2d& axisScale);
+
     cv::VideoCapture m_capture;
     cv::Mat m_matFrame;
     cv::Mat m_matDisplay;
@@ -73,4 +93,23 @@ private:
     int m_nHeight = 1;
     int m_nFrameCount = 1;
     std::array<cv::Scalar, 30> m_colors;
+
+    // The decoded frame on screen without any drawing, and its index (-1: none). Restoring it
+    // avoids a seek, which on long groups of pictures decodes hundreds of frames.
+    cv::Mat m_matClean;
+    int m_nCleanIndex = -1;
+
+    // m_pTracker holds the started model; a new box is tried on m_pSpareTracker first, so that
+    // an init that throws half-way leaves the running model untouched. Both are CSRT with
+    // default parameters unless a test replaced the tracker (then m_pSpareTracker is null).
+    cv::Ptr<cv::Tracker> m_pSpareTracker;
+    bool m_bTrackerStarted = false;
+    // Scale of the tracker's frame, the box handed to init in tracker pixels, and the box
+    // handed to init in frame pixels: results are mapped back relative to these so that an
+    // unchanged tracker box gives exactly the initial frame box.
+    double m_dTrackScale = 1.0;
+    cv::Size2d m_trackAxisScale{1.0, 1.0};
+    cv::Rect m_rcInitScaled;
+    cv::Rect m_rcInitFrame;
+    cv::Mat m_matTrackFrame;
 };
