@@ -26,6 +26,14 @@ int RoundHalfUp(double v) {
     return static_cast<int>(std::floor(v + 0.5));
 }
 
+// Truncation toward zero, with values no int can hold (a broken header, NaN) taken as 0.
+int TruncateToInt(double v) {
+    if (!std::isfinite(v) || v <= -2147483649.0 || v >= 2147483648.0) {
+        return 0;
+    }
+    return static_cast<int>(v);
+}
+
 }  // namespace
 
 CVideoManager::CVideoManager()
@@ -95,7 +103,7 @@ double CVideoManager::Position() const {
 }
 
 int CVideoManager::CurrentFrameIndex() const {
-    return static_cast<int>(Position() - 1.0);
+    return TruncateToInt(Position() - 1.0);
 }
 
 void CVideoManager::DropFrame() {
