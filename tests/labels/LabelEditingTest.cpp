@@ -1,0 +1,236 @@
+#include <gtest/gtest.h>
+
+#include "LabelTestSupport.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+class LabelEditingTest : public LabelStoreTest {
+  protected:
+    void SetUp() override { OpenFresh(); }
+
+    void Put(int frame, int label, CRect rect = CRect{1, 2, 30, 40}, int nClass = 0) {
+        store.SetCurLabel(label);
+        store.AddROI(frame, rect, nClass, 0x11);
+        store.SetCurLabel(1);
+    }
+
+    std::vector<int> Labels(int frame) const {
+        std::vector<int> labels;
+        for (const ROI& roi : Frame(frame)) {
+            labels.push_back(roi.nLabel);
+        }
+        return labels;
+    }
+};
+
+TEST_F(LabelEditingTest, AddRoiStoresUnderTheActiveLabelAndRewritesTheFrame) {
+    store.SetCurLabel(3);
+    EXPECT_EQ(store.AddROI(5, CRect{10, 10, 40, 50}, 1, 0x11), 3);
+    EXPECT_EQ(store.GetFrameCount(5), 1);
+    EXPECT_EQ(ReadFileBytes(FrameFile(5)), "10,10,40,50,3,1\r\n");
+    EXPECT_EQ(store.AddROI(5, CRect{0, 0, 4, 4}, 2, 0x11), 3);
+    EXPECT_EQ(store.GetFrameCount(5), 1);
+    EXPECT_EQ(ReadFileBytes(FrameFile(5)), "0,0,4,4,3,2\r\n");
+    EXPECT_EQ(store.GetSelKey(), "");  // the caller selects
+}
+
+TEST_F(LabelEditingTest, AddRoiWhileTrackingUsesTheSelectedLabel) {
+    store.SelectROI(7, 4);
+    store.SetCurLabel(2);
+    EXPECT_EQ(store.AddROI(5, CRect{1, 1, 9, 9}, 0, 0x41), 7);
+    EXPECT_EQ(Labels(5), std::vector<int>{7});
+    EXPECT_EQ(store.GetCurLabel(), 2);
+
+    store.SelectROI(-1, 5);  // right click on empty space, then a tracking step
+    EXPECT_EQ(store.AddROI(6, CRect{1, 1, 9, 9}, 0, 0x41), -1);
+    EXPECT_EQ(store.GetFrameCount(6), 1);
+    EXPECT_EQ(ReadFileBytes(FrameFile(6)), "1,1,9,9,-1,0\r\n");
+}
+
+TEST_F(LabelEditingTest, DeleteRoiUsesTheActiveLabelForNegativeAndLeavesTheFile) {
+    Put(5, 3);
+    Put(5, 4);
+    const std::string before = ReadFileBytes(FrameFile(5));
+    store.SetCurLabel(3);
+    EXPECT_EQ(store.DeleteROI(5, -1), 1);
+    EXPECT_EQ(Labels(5), std::vector<int>{4});
+    EXPECT_EQ(store.GetFrameCount(5), 1);
+    EXPECT_EQ(ReadFileBytes(FrameFile(5)), before);  // the caller rewrites the frame
+    EXPECT_EQ(store.DeleteROI(5, 9), 1);             // missing: nothing changes
+    EXPECT_EQ(store.GetFrameCount(5), 1);
+}
+
+TEST_F(LabelEditingTest, DeleteSelectedRoiOnlyOnItsOwnFrame) {
+    Put(5, 3);
+    store.SelectROI(3, 5);
+    EXPECT_EQ(store.DeleteSelectedROI(6), 0);
+    EXPECT_EQ(store.GetCount(), 1);
+    EXPECT_EQ(store.DeleteSelectedROI(5), 1);
+    EXPECT_EQ(store.GetCount(), 0);
+    EXPECT_EQ(store.GetFrameCount(5), 0);
+    EXPECT_EQ(store.GetSelKey(), "3_5");
+    EXPECT_EQ(store.DeleteSelectedROI(5), 0);
+    store.ResetStore();
+    EXPECT_EQ(store.DeleteSelectedROI(5), 0);
+}
+
+TEST_F(LabelEditingTest, SetSelectedRectMovesAndRewritesOrDoesNothing) {
+    Put(5, 3, CRect{1, 1, 5, 5}, 2);
+    store.SelectROI(3, 5);
+    EXPECT_EQ(store.SetSelectedRect(CRect{10, 11, 20, 21}), 1);
+    EXPECT_EQ(ReadFileBytes(FrameFile(5)), "10,11,20,21,3,2\r\n");
+    store.SelectROI(3, 6);
+    EXPECT_EQ(store.SetSelectedRect(CRect{0, 0, 1, 1}), 1);
+    EXPECT_EQ(store.GetCount(), 1);
+    EXPECT_FALSE(fs::exists(FrameFile(6)));
+}
+
+TEST_F(LabelEditingTest, DeleteFrameRoisRemovesRecordsFileAndCount) {
+    Put(5, 3);
+    Put(5, 4);
+    Put(6, 3);
+    EXPECT_EQ(store.DeleteFrameROIs(5), 1);
+    EXPECT_TRUE(Frame(5).empty());
+    EXPECT_EQ(store.GetFrameCount(5), 0);
+    EXPECT_FALSE(fs::exists(FrameFile(5)));
+    EXPECT_TRUE(fs::exists(FrameFile(6)));
+    EXPECT_EQ(store.FindFirstFrame(3), 6);
+
+    WriteFileBytes(FrameFile(8), "1,1,2,2,9,0\r\n");  // no record in memory: file left alone
+    EXPECT_EQ(store.DeleteFrameROIs(8), 1);
+    EXPECT_TRUE(fs::exists(FrameFile(8)));
+}
+
+TEST_F(LabelEditingTest, CopyFrameToNextReplacesTheNextFrame) {
+    Put(10, 1, CRect{1, 1, 11, 11}, 1);
+    Put(10, 2, CRect{2, 2, 22, 22}, 2);
+    Put(11, 3);
+    EXPECT_EQ(store.CopyFrameToNext(10), 1);
+    auto next = Frame(11);
+    ASSERT_EQ(next.size(), 2u);
+    EXPECT_EQ(next[0].nLabel, 1);
+    EXPECT_EQ(next[0].rect, (CRect{1, 1, 11, 11}));
+    EXPECT_EQ(next[0].nClass, 1);
+    EXPECT_EQ(next[1].nLabel, 2);
+    EXPECT_EQ(next[1].nClass, 2);
+    EXPECT_EQ(store.GetFrameCount(11), 2);
+    EXPECT_EQ(store.GetFrameCount(10), 2);
+    EXPECT_EQ(ReadFileBytes(FrameFile(11)), "1,1,11,11,1,1\r\n2,2,22,22,2,2\r\n");
+    EXPECT_EQ(store.FindFirstFrame(3), -1);
+}
+
+TEST_F(LabelEditingTest, CopyingAnEmptyFrameClearsTheNextOne) {
+    Put(0, 5);
+    Put(11, 3);
+    EXPECT_EQ(store.CopyFrameToNext(10), 1);
+    EXPECT_TRUE(Frame(11).empty());
+    EXPECT_FALSE(fs::exists(FrameFile(11)));
+    EXPECT_EQ(store.GetFrameCount(11), 0);
+    EXPECT_EQ(store.GetFrameCount(0), 1);
+
+    EXPECT_EQ(store.CopyFrameToNext(2147483647), 1);  // no frame after the last int
+    EXPECT_EQ(store.GetCount(), 1);
+}
+
+TEST_F(LabelEditingTest, DeleteLabelAfterKeepsTheFrameItselfAndEarlierOnes) {
+    Put(9, 4);
+    Put(10, 4);
+    Put(11, 4);
+    Put(30, 4);
+    Put(30, 6);
+    EXPECT_EQ(store.DeleteLabelAfter(10, 4), 1);
+    EXPECT_EQ(Labels(9), std::vector<int>{4});
+    EXPECT_EQ(Labels(10), std::vector<int>{4});
+    EXPECT_TRUE(Frame(11).empty());
+    EXPECT_EQ(Labels(30), std::vector<int>{6});
+    EXPECT_FALSE(fs::exists(FrameFile(11)));
+    EXPECT_EQ(ReadFileBytes(FrameFile(30)), "1,2,30,40,6,0\r\n");
+    EXPECT_EQ(store.GetFrameCount(11), 0);
+    EXPECT_EQ(store.GetFrameCount(30), 1);
+    EXPECT_TRUE(fs::exists(FrameFile(9)));
+    EXPECT_TRUE(fs::exists(FrameFile(10)));
+    EXPECT_EQ(store.DeleteLabelAfter(0, 17), 1);  // absent label
+    EXPECT_EQ(store.GetCount(), 3);
+}
+
+TEST_F(LabelEditingTest, SetLabelClassRewritesEveryFileOfThatLabelOnly) {
+    for (int f : {3, 8, 40, 41}) {
+        Put(f, 4, CRect{f, 0, f + 5, 5}, 0);
+    }
+    Put(8, 2, CRect{0, 0, 9, 9}, 1);
+    Put(50, 2, CRect{0, 0, 9, 9}, 1);
+    EXPECT_EQ(store.SetLabelClass(4, 2), 1);
+    for (int f : {3, 40, 41}) {
+        EXPECT_EQ(ReadFileBytes(FrameFile(f)),
+                  std::to_string(f) + ",0," + std::to_string(f + 5) + ",5,4,2\r\n");
+    }
+    EXPECT_EQ(ReadFileBytes(FrameFile(8)), "0,0,9,9,2,1\r\n8,0,13,5,4,2\r\n");
+    EXPECT_EQ(ReadFileBytes(FrameFile(50)), "0,0,9,9,2,1\r\n");
+    EXPECT_EQ(store.GetLabelClass(4), 2);
+    EXPECT_EQ(store.GetLabelClass(2), 1);
+    EXPECT_EQ(store.SetLabelClass(9, 1), 1);
+    EXPECT_EQ(store.GetLabelClass(9), -1);
+}
+
+TEST_F(LabelEditingTest, GetLabelClassReportsTheRecordOnTheFirstFrame) {
+    WriteFileBytes(FrameFile(20), "1,1,2,2,5,1\r\n");
+    WriteFileBytes(FrameFile(7), "1,1,2,2,5,2\r\n");
+    store.OpenVideo(VideoPath());
+    EXPECT_EQ(store.GetLabelClass(5), 2);
+}
+
+TEST_F(LabelEditingTest, FindFirstFrameTakesTheSmallestOrTellsTheLabelIsMissing) {
+    Put(40, 3);
+    Put(12, 3);
+    Put(99, 3);
+    Put(5, 4);
+    EXPECT_EQ(store.FindFirstFrame(3), 12);
+    EXPECT_TRUE(messages.empty());
+    EXPECT_EQ(store.FindFirstFrame(8), -1);
+    EXPECT_EQ(messages, std::vector<std::string>{kNoSuchLabel});
+    store.ResetStore();
+    EXPECT_EQ(store.FindFirstFrame(3), -1);
+    EXPECT_EQ(CountOf(kNoSuchLabel), 2);
+}
+
+TEST_F(LabelEditingTest, LabelledFrameSearchOverCountsZeroZeroTwoZeroOne) {
+    Put(2, 1);
+    Put(2, 2);
+    Put(4, 1);
+    ASSERT_EQ(store.GetFrameCountLength(), 5);
+    const struct {
+        int cur, next, prev;
+    } cases[] = {
+        {0, 2, 0}, {1, 2, -1}, {2, 4, -1}, {3, 4, 2},   {4, 4, 2},
+        {5, 4, 4}, {6, 4, 6},  {7, 4, 7},  {-1, 2, -1}, {-5, 4, -5},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(store.NextLabelledFrame(c.cur), c.next) << "next from " << c.cur;
+        EXPECT_EQ(store.PrevLabelledFrame(c.cur), c.prev) << "prev from " << c.cur;
+    }
+}
+
+TEST_F(LabelEditingTest, LabelledFrameSearchEdges) {
+    EXPECT_EQ(store.NextLabelledFrame(0), -1);  // no counts at all
+    EXPECT_EQ(store.PrevLabelledFrame(3), 3);
+    Put(0, 1);
+    Put(0, 2);
+    Put(0, 3);  // counts 3: only frame 0 listed and labelled
+    EXPECT_EQ(store.NextLabelledFrame(0), -1);
+    EXPECT_EQ(store.NextLabelledFrame(9), -1);
+    EXPECT_EQ(store.PrevLabelledFrame(1), 0);
+    EXPECT_EQ(store.NextLabelledFrame(2147483647), -1);
+    EXPECT_EQ(store.PrevLabelledFrame(-2147483647 - 1), -2147483647 - 1);
+
+    // A frame whose records were all deleted stays listed but is no longer labelled.
+    Put(6, 1);
+    store.DeleteROI(6, 1);
+    EXPECT_EQ(store.GetFrameCountLength(), 7);
+    EXPECT_EQ(store.NextLabelledFrame(6), -1);
+    EXPECT_EQ(store.NextLabelledFrame(2), -1);
+    EXPECT_EQ(store.PrevLabelledFrame(6), 0);
+}
+
+}  // namespace
