@@ -1,0 +1,167 @@
+#include "qt/QtKeyHook.h"
+
+#include <QCoreApplication>
+#include <QGuiApplication>
+#include <QKeyEvent>
+#include <QWheelEvent>
+#include <QWindow>
+
+#include "app/platform/IDialogWindow.h"
+#include "qt/QtDialogWindow.h"
+
+namespace {
+
+// A code outside every key the dialog logic handles (the "clear" key on Windows keyboards).
+constexpr int kUnhandledKey = 0xFE;
+
+// Shifted digits of a US keyboard, for platforms that do not tell us the physical key.
+int DigitForShiftedSymbol(int qtKey) {
+    switch (qtKey) {
+        case Qt::Key_ParenRight:
+            return '0';
+        case Qt::Key_Exclam:
+            return '1';
+        case Qt::Key_At:
+            return '2';
+        case Qt::Key_NumberSign:
+            return '3';
+        case Qt::Key_Dollar:
+            return '4';
+        case Qt::Key_Percent:
+            return '5';
+        case Qt::Key_AsciiCircum:
+            return '6';
+        case Qt::Key_Ampersand:
+            return '7';
+        case Qt::Key_Asterisk:
+            return '8';
+        case Qt::Key_ParenLeft:
+            return '9';
+        default:
+            return 0;
+    }
+}
+
+}  // namespace
+
+int VirtualKeyFromQt(int qtKey, Qt::KeyboardModifiers modifiers, quint32 nativeScanCode) {
+    const bool keypad = modifiers.testFlag(Qt::KeypadModifier);
+    if (qtKey >= Qt::Key_0 && qtKey <= Qt::Key_9) {
+        return keypad ? 0x60 + (qtKey - Qt::Key_0) : qtKey;
+    }
+    if (qtKey >= Qt::Key_A && qtKey <= Qt::Key_Z) {
+        return qtKey;  // Qt's letter keys are the upper-case codes, with or without Shift
+    }
+    switch (qtKey) {
+        case Qt::Key_Escape:
+            return VK_ESCAPE;
+        case Qt::Key_Space:
+            return VK_SPACE;
+        case Qt::Key_Left:
+            return VK_LEFT;
+        case Qt::Key_Up:
+            return VK_UP;
+        case Qt::Key_Right:
+            return VK_RIGHT;
+        case Qt::Key_Down:
+            return VK_DOWN;
+        case Qt::Key_Delete:
+            return VK_DELETE;
+        case Qt::Key_Return:
+        case Qt::Key_Enter:
+            return VK_RETURN;
+        case Qt::Key_Tab:
+        case Qt::Key_Backtab:
+            return VK_TAB;
+        case Qt::Key_Backspace:
+            return VK_BACK;
+        case Qt::Key_PageUp:
+            return 0x21;
+        case Qt::Key_PageDown:
+            return 0x22;
+        case Qt::Key_End:
+            return 0x23;
+        case Qt::Key_Home:
+            return 0x24;
+        case Qt::Key_Insert:
+            return 0x2D;
+        case Qt::Key_Shift:
+            return 0x10;
+        case Qt::Key_Control:
+            return 0x11;
+        case Qt::Key_Alt:
+            return 0x12;
+        default:
+            break;
+    }
+    if (qtKey >= Qt::Key_F1 && qtKey <= Qt::Key_F24) {
+        return 0x70 + (qtKey - Qt::Key_F1);
+    }
+    // A shifted digit key still names its digit, as a key code names the key, not the symbol.
+    // X11 key codes 10 to 19 are the digit row on every layout.
+    if (!keypad && nativeScanCode >= 10 && nativeScanCode <= 19 &&
+        QGuiApplication::platformName() == QLatin1String("xcb")) {
+        return nativeScanCode == 19 ? '0' : static_cast<int>('1' + (nativeScanCode - 10));
+    }
+    if (!keypad && modifiers.testFlag(Qt::ShiftModifier)) {
+        if (const int digit = DigitForShiftedSymbol(qtKey)) {
+            return digit;
+        }
+    }
+    return kUnhandledKey;
+}
+
+int VirtualKeyFromEvent(const QKeyEvent& event) {
+    return VirtualKeyFromQt(event.key(), event.modifiers(), event.nativeScanCode());
+}
+
+QtKeyHook::QtKeyHook(QtDialogWindow& window) : m_window(window) {
+    if (QCoreApplication* app = QCoreApplication::instance()) {
+        app->installEventFilter(this);
+    }
+}
+
+QtKeyHook::~QtKeyHook() {
+    if (QCoreApplication* app = QCoreApplication::instance()) {
+        app->removeEventFilter(this);
+    }
+}
+
+bool QtKeyHook::eventFilter(QObject* watched, QEvent* event) {
+    const QEvent::Type type = event->type();
+    if (type != QEvent::KeyPress && type != QEvent::Wheel) {
+        return false;
+    }
+    // Only the main window's own QWindow: its child widgets have no native window of their
+    // own, so this is where every key and wheel event of the window arrives first, once.
+    const QWindow* handle = m_window.windowHandle();
+    if (handle == nullptr || watched != handle) {
+        return false;
+    }
+    if (type == QEvent::KeyPress) {
+        return OnKeyPress(*static_cast<QKeyEvent*>(event));
+    }
+    const auto& wheel = *static_cast<QWheelEvent*>(event);
+    const int delta = wheel.angleDelta().y();
+    // Horizontal scrolling and the empty begin/end events of touchpads are no wheel steps.
+    if (delta == 0 || m_window.EventHandler() == nullptr) {
+        return false;
+    }
+    InputMessage msg;
+    msg.type = InputMessage::Type::MouseWheel;
+    msg.wheelDelta = delta;
+    m_window.EventHandler()->PreTranslateMessage(msg);
+    return false;  // the wheel always goes on to the control under the pointer
+}
+
+bool QtKeyHook::OnKeyPress(QKeyEvent& event) {
+    if (IDialogEvents* handler = m_window.EventHandler()) {
+        InputMessage msg;
+        msg.type = InputMessage::Type::KeyDown;
+        msg.vkCode = VirtualKeyFromEvent(event);
+        if (handler->PreTranslateMessage(msg)) {
+            return true;
+        }
+    }
+    return m_window.HandleStandardKey(event);
+}
