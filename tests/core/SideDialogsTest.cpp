@@ -1,0 +1,116 @@
+// The help and More Label windows: shown by their buttons, hidden (never destroyed) by OK, the
+// close box and Escape.
+
+#include <gtest/gtest.h>
+
+#include <functional>
+
+#include "dialogs/DlgHelp.h"
+#include "dialogs/DlgMoreLabel.h"
+#include "labels/LabelManager.h"
+#include "res/Templates.h"
+#include "support/DialogHarness.h"
+
+namespace {
+
+class SideDialogsTest : public DialogTest {};
+
+TEST_F(SideDialogsTest, HelpShowsTheKeyReferenceInItsFont) {
+    FakeWindow* help = HelpWindow();
+    ASSERT_NE(help, nullptr);
+    // The text is in place from the start, before the window is ever shown.
+    EXPECT_EQ(help->GetControlText(IDC_EDIT_HELP), HelpText());
+    ASSERT_TRUE(help->Ctl(IDC_EDIT_HELP).font.has_value());
+    EXPECT_EQ(help->Ctl(IDC_EDIT_HELP).font->face, "Tahoma");
+    EXPECT_EQ(help->Ctl(IDC_EDIT_HELP).font->heightPx, 19);
+    EXPECT_EQ(help->Ctl(IDC_EDIT_HELP).font->weight, 500);
+    const std::string& text = help->GetControlText(IDC_EDIT_HELP);
+    EXPECT_EQ(text.rfind("- 재생 관련 - \r\n", 0), 0u);
+    EXPECT_NE(text.back(), '\n');
+}
+
+TEST_F(SideDialogsTest, HelpIsShownOnceHiddenAndShownAgainUnchanged) {
+    FakeWindow* help = HelpWindow();
+    ASSERT_NE(help, nullptr);
+    CDlgHelp* dialog = dlg.GetHelpDialog();
+
+    ASSERT_TRUE(wnd.Click(IDC_BTN_HELP));
+    ASSERT_TRUE(wnd.Click(IDC_BTN_HELP));
+    EXPECT_TRUE(help->IsWindowVisible());
+    EXPECT_EQ(app.Window(IDD_DLG_HELP), help);  // still the one window
+
+    // OK is a button of the window; the close box and Escape arrive as Cancel.
+    const std::function<void()> closers[] = {
+        [&] { ASSERT_TRUE(help->Click(IDOK)); },
+        [&] { dialog->OnCommand(IDCANCEL); },
+    };
+    for (const auto& close : closers) {
+        close();
+        EXPECT_FALSE(help->IsWindowVisible());
+        EXPECT_EQ(dlg.GetHelpDialog(), dialog);
+        ASSERT_TRUE(wnd.Click(IDC_BTN_HELP));
+        EXPECT_TRUE(help->IsWindowVisible());
+        EXPECT_EQ(help->GetControlText(IDC_EDIT_HELP), HelpText());
+        EXPECT_EQ(help->Ctl(IDC_EDIT_HELP).font->heightPx, 19);
+    }
+    EXPECT_FALSE(wnd.EndResult().has_value());
+}
+
+TEST_F(SideDialogsTest, MoreLabelHidesOnCloseAndKeepsItsState) {
+    FakeWindow* more = MoreWindow();
+    ASSERT_NE(more, nullptr);
+    CDlgMoreLabel* dialog = dlg.GetMoreLabelDialog();
+    ASSERT_TRUE(wnd.Click(IDC_BTN_MORE));
+    ASSERT_TRUE(wnd.Click(IDC_BTN_MORE));
+    EXPECT_TRUE(more->IsWindowVisible());
+
+    ASSERT_TRUE(more->Click(kMoreLabelButtonIds[16]));  // label 17
+    dlg.SetGoButtonEnabled(17, true);
+    for (int closing : {IDCANCEL, IDOK}) {
+        dialog->OnCommand(closing);
+        EXPECT_FALSE(more->IsWindowVisible()) << closing;
+        EXPECT_EQ(dlg.GetMoreLabelDialog(), dialog);
+        // The main dialog is untouched by the side window's close.
+        EXPECT_FALSE(wnd.EndResult().has_value());
+        ASSERT_TRUE(wnd.Click(IDC_BTN_MORE));
+        EXPECT_EQ(more->Ctl(kMoreLabelButtonIds[16]).captionColor, kRed);
+        EXPECT_TRUE(more->IsControlEnabled(kMoreGoButtonIds[16]));
+    }
+}
+
+TEST_F(SideDialogsTest, MoreLabelButtonsUseTheirOwnIdTable) {
+    FakeWindow* more = MoreWindow();
+    ASSERT_NE(more, nullptr);
+    // Several More Label ids are also main-window ids: 1041 is "Label 01" here and Report there.
+    ASSERT_EQ(kMoreLabelButtonIds[0], IDC_BTN_REPORT);
+    ASSERT_TRUE(more->Click(1041));
+    EXPECT_EQ(dlg.GetLabelManager()->GetCurLabel(), 1);
+    EXPECT_FALSE(ReportWindow()->IsWindowVisible());
+    ASSERT_TRUE(more->Click(1046));  // "Label 19" here, SKIP in the main window
+    EXPECT_EQ(dlg.GetLabelManager()->GetCurLabel(), 19);
+    ASSERT_TRUE(more->Click(1076));  // "SKIP (30)"
+    EXPECT_EQ(dlg.GetLabelManager()->GetCurLabel(), 30);
+    EXPECT_FALSE(wnd.IsControlEnabled(IDC_RADIO_CLASS0));
+
+    // Its GO buttons start disabled and a GO command without a video does nothing.
+    for (int id : kMoreGoButtonIds) {
+        EXPECT_FALSE(more->IsControlEnabled(id)) << id;
+    }
+    dlg.GetMoreLabelDialog()->OnCommand(kMoreGoButtonIds[0]);
+    EXPECT_TRUE(app.Boxes().empty());
+}
+
+TEST_F(SideDialogsTest, SideDialogsWithoutAMainDialogStayQuiet) {
+    app.SetMainDialog(nullptr);
+    ASSERT_TRUE(MoreWindow()->Click(kMoreLabelButtonIds[4]));
+    EXPECT_EQ(MoreWindow()->Ctl(kMoreLabelButtonIds[4]).captionColor, kRed);
+    EXPECT_EQ(dlg.GetLabelManager()->GetCurLabel(), 1);
+    ReportWindow()->ShowWindow(true);
+    ReportWindow()->SetControlText(IDC_EDIT_COMMENT, "kept");
+    ASSERT_TRUE(ReportWindow()->Click(IDOK));
+    EXPECT_FALSE(ReportWindow()->IsWindowVisible());
+    EXPECT_EQ(ReportWindow()->GetControlText(IDC_EDIT_COMMENT), "kept");
+    app.SetMainDialog(&dlg);
+}
+
+}  // namespace
