@@ -46,5 +46,8 @@ QFont DialogFont(const DialogTemplate& tmpl) {
     // Dialog templates assume 96 dots per inch; a pixel size keeps the controls' text in
     // proportion to their pixel rectangles on any screen.
     font.setPixelSize(static_cast<int>(std::lround(points * 96.0 / 72.0)));
+    // The substitute is wider than the face the templates were drawn for; narrowing it keeps
+    // captions such as "2 : Removed" inside their rectangles.
+    font.setStretch(QFont::SemiCondensed);
     return font;
 }

@@ -17,5 +17,6 @@ QStringList TagwrightFontFamilies();
 // created with a positive cell height; the weight is kept (400 normal, 700 bold).
 QFont MakeQtFont(const FontSpec& spec);
 
-// The font every control of a dialog starts with: the template's point size at 96 dots per inch.
+// The font every control of a dialog starts with: the template's point size at 96 dots per inch,
+// slightly condensed.
 QFont DialogFont(const DialogTemplate& tmpl);
