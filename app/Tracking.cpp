@@ -19,14 +19,18 @@ void CTagwrightDlg::TrackToNextFrame() {
     }
     // An assignment, not a bit change: the step also ends playback's bit (the timer keeps
     // running), a pending crop and any draw or grab in progress.
+    const bool drawWasPending = (m_nModeFlags & MODE_DRAW) != 0;
     m_nModeFlags = MODE_VIDEO_OPEN | MODE_TRACK;
 
-    if (m_bHavePendingRemoved && m_pLabelManager != nullptr) {
-        // A draw in progress has just been ended by the assignment above without adding
-        // anything, so the ROI its press removed goes back.
-        m_pLabelManager->RestoreROI(m_pendingRemoved);
+    if (m_bHavePendingRemoved) {
+        if (drawWasPending && m_pLabelManager != nullptr) {
+            // The draw in progress has just ended without adding anything, so the ROI its press
+            // removed goes back.
+            m_pLabelManager->RestoreROI(m_pendingRemoved);
+            ReloadAndRefresh();
+        }
+        // Without a pending draw the copy is stale (another video was opened since).
         m_bHavePendingRemoved = false;
-        ReloadAndRefresh();
     }
 
     const int label = m_pLabelManager != nullptr ? m_pLabelManager->GetSelLabel() : -1;

@@ -188,6 +188,26 @@ TEST_F(Tracking, StepEndsAPendingCropAndAnUnfinishedDrawWithoutLosingTheRoi) {
     EXPECT_EQ(dlg.GetModeFlags(), MODE_VIDEO_OPEN | MODE_IDLE);
 }
 
+TEST_F(Tracking, ARoiTakenOutByAPressNeverReachesAnotherVideo) {
+    const auto first = MakeVideo("first.avi");
+    ASSERT_FALSE(first.empty());
+    WriteLabelFile(first, 0, {MakeRoi(0, 1, 0, {100, 100, 160, 150})});
+    ASSERT_TRUE(OpenViaButton(first));
+    wnd.LButtonDown(FrameToClient({40, 60}));  // takes label 1's ROI out for the draw
+    ASSERT_FALSE(HasRoi(*this, 1, 0));
+
+    // Another video opens while the button is still down; the old ROI stays in its own file.
+    const auto second = MakeAndOpen("second.avi");
+    ASSERT_FALSE(second.empty());
+    EXPECT_TRUE(wnd.KeyDown(VK_T));
+    const CPoint c = FrameToClient({60, 100});
+    wnd.LButtonDown(c);
+    wnd.LButtonUp(c);
+    EXPECT_EQ(Store().GetCount(), 0);
+    EXPECT_FALSE(std::filesystem::exists(LabelFolder(second) / "0.txt"));
+    EXPECT_EQ(ReadLabelFile(first, 0), LabelLine({100, 100, 160, 150}, 1, 0));
+}
+
 TEST_F(Tracking, StepWithoutAVideoDoesNothing) {
     EXPECT_TRUE(wnd.KeyDown(VK_T));
     EXPECT_EQ(dlg.GetModeFlags(), MODE_IDLE);
