@@ -166,26 +166,11 @@ int CLabelManager::LoadFolder(const fs::path& folder) {
         if (!ReadWholeFile(entry.path(), buf, len)) {
             continue;
         }
-        records.clear();
+        // Records of all files are gathered first and stored in key order below.
         ParseLabelFileText(std::string_view(buf.data(), len), frame, records);
-        for (const ROI& roi : records) {
-            const bool isNew = InsertRecord(roi);
-            if (roi.nLabel >= 1) {
-                if (roi.nLabel <= 30) {
-                    present[roi.nLabel - 1] = true;
-                }
-                if (isNew) {
-                    AdjustFrameCount(frame, 1, false);
-                }
-            } else {
-                m_uncounted.insert(Key{frame, roi.nLabel});
-                if (!badLabelShown) {
-                    badLabelShown = true;
-                    ShowMessage(kMsgBadLabel);
-                }
-            }
-        }
     }
+
+    StoreLoadedRecords(records, present, badLabelShown);
 
     for (int label = 1; label <= 30; ++label) {
         NotifyGoButton(label, present[label - 1]);
@@ -195,6 +180,63 @@ int CLabelManager::LoadFolder(const fs::path& folder) {
         std::chrono::steady_clock::now() - start);
     AppendLoadingTimeLog(folder, static_cast<double>(elapsed.count()) / 1000000.0);
     return 1;
+}
+
+void CLabelManager::StoreLoadedRecords(std::vector<ROI>& records, std::array<bool, 30>& present,
+                                       bool& badLabelShown) {
+    // Stored in (frame, label) order, each insertion lands at the end of the containers, which
+    // keeps a 100,000-file load close to the cost of reading the files. A later line of the
+    // same key (same file or another file of that frame) replaces an earlier one, as if the
+    // lines had been stored one by one in reading order: the stable sort keeps reading order
+    // within a key and the last of each run is the one kept.
+    std::stable_sort(records.begin(), records.end(), [](const ROI& a, const ROI& b) {
+        return Key{a.nFrame, a.nLabel} < Key{b.nFrame, b.nLabel};
+    });
+    const bool appendOnly = m_mapROI.empty();
+    int countedFrame = -1;
+    int counted = 0;
+    for (size_t i = 0; i < records.size(); ++i) {
+        const ROI& roi = records[i];
+        if (i + 1 < records.size() && records[i + 1].nFrame == roi.nFrame &&
+            records[i + 1].nLabel == roi.nLabel) {
+            continue;  // replaced by a line read later
+        }
+        bool isNew = true;
+        if (appendOnly) {
+            m_mapROI.emplace_hint(m_mapROI.end(), Key{roi.nFrame, roi.nLabel}, roi);
+            std::set<int>& frames = m_labelFrames[roi.nLabel];
+            frames.emplace_hint(frames.end(), roi.nFrame);
+        } else {
+            isNew = InsertRecord(roi);
+        }
+        if (roi.nLabel < 1) {
+            // Kept and written back with its frame, but neither counted nor offered a GO button.
+            if (isNew) {
+                m_uncounted.insert(Key{roi.nFrame, roi.nLabel});
+            }
+            if (!badLabelShown) {
+                badLabelShown = true;
+                ShowMessage(kMsgBadLabel);
+            }
+            continue;
+        }
+        if (roi.nLabel <= 30) {
+            present[roi.nLabel - 1] = true;
+        }
+        if (isNew) {
+            if (roi.nFrame != countedFrame) {
+                if (counted > 0) {
+                    AdjustFrameCount(countedFrame, counted, false);
+                }
+                countedFrame = roi.nFrame;
+                counted = 0;
+            }
+            ++counted;
+        }
+    }
+    if (counted > 0) {
+        AdjustFrameCount(countedFrame, counted, false);
+    }
 }
 
 int CLabelManager::SaveFrame(int frame) {

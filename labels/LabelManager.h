@@ -99,6 +99,11 @@ class CLabelManager {
     const ROI* FindRecord(int frame, int label) const;
     ROI* FindSelectedRecord();
 
+    // Puts the records read by a folder load into the store (later lines of a key win), counts
+    // them and marks the labels present.
+    void StoreLoadedRecords(std::vector<ROI>& records, std::array<bool, 30>& present,
+                            bool& badLabelShown);
+
     std::filesystem::path FramePath(int frame) const;
     // Replaces a file of the label folder atomically: content goes to a temporary file in the
     // hidden sub-folder, which is then renamed over `target`. False on any failure; the old

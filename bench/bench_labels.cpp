@@ -1,0 +1,312 @@
+// Label store benchmark: loading a large label folder against a plain read of the same files,
+// per-frame queries and saves at 1,000 and 1,000,000 records, and a class change over 100,000
+// frames against a plain rewrite of the same files. Prints human-readable figures and one
+// "RATIO <name> <value>" line per target. Works under /tmp and removes its files afterwards.
+
+#include <fcntl.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "labels/LabelManager.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+double Seconds(Clock::time_point a, Clock::time_point b) {
+    return std::chrono::duration<double>(b - a).count();
+}
+
+double CpuNow() {
+    timespec ts{};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
+    return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) * 1e-9;
+}
+
+// Wall and process CPU time of one measured stretch. The machine is shared: other processes
+// stretch the wall time at random, while the CPU time (user + system, ours only) is what the
+// code itself costs, so the ratios are taken on CPU time and the wall figures printed beside.
+struct Span {
+    double wall = 1e9;
+    double cpu = 1e9;
+};
+
+class Stopwatch {
+  public:
+    Stopwatch() : m_wall(Clock::now()), m_cpu(CpuNow()) {}
+    Span Elapsed() const { return Span{Seconds(m_wall, Clock::now()), CpuNow() - m_cpu}; }
+
+  private:
+    Clock::time_point m_wall;
+    double m_cpu;
+};
+
+void KeepBest(Span& best, const Span& s) {
+    best.wall = std::min(best.wall, s.wall);
+    best.cpu = std::min(best.cpu, s.cpu);
+}
+
+std::string TwoRecordContent(int frame, int classOf1) {
+    char buf[128];
+    int n = std::snprintf(buf, sizeof buf, "%d,%d,%d,%d,1,%d\r\n%d,%d,%d,%d,2,0\r\n", frame % 640,
+                          frame % 360, frame % 640 + 50, frame % 360 + 40, classOf1, frame % 500,
+                          frame % 300, frame % 500 + 30, frame % 300 + 30);
+    return std::string(buf, static_cast<size_t>(n));
+}
+
+bool WriteFile(const fs::path& path, const std::string& content) {
+    std::FILE* f = std::fopen(path.c_str(), "wb");
+    if (f == nullptr) {
+        return false;
+    }
+    std::fwrite(content.data(), 1, content.size(), f);
+    return std::fclose(f) == 0;
+}
+
+// The least any loader must do: open, read to the end, close each file.
+Span RawReadLoop(const fs::path& folder, int files, size_t& bytes) {
+    std::vector<char> buf(64 * 1024);
+    bytes = 0;
+    Stopwatch watch;
+    for (int i = 0; i < files; ++i) {
+        const std::string path = (folder / (std::to_string(i) + ".txt")).string();
+        int fd = ::open(path.c_str(), O_RDONLY);
+        if (fd < 0) {
+            continue;
+        }
+        ssize_t got;
+        while ((got = ::read(fd, buf.data(), buf.size())) > 0) {
+            bytes += static_cast<size_t>(got);
+        }
+        ::close(fd);
+    }
+    return watch.Elapsed();
+}
+
+// Same, but finding the files by listing the folder, as a loader has to.
+Span RawListAndReadLoop(const fs::path& folder, size_t& bytes) {
+    std::vector<char> buf(64 * 1024);
+    bytes = 0;
+    Stopwatch watch;
+    for (const auto& entry : fs::directory_iterator(folder)) {
+        int fd = ::open(entry.path().c_str(), O_RDONLY);
+        if (fd < 0) {
+            continue;
+        }
+        ssize_t got;
+        while ((got = ::read(fd, buf.data(), buf.size())) > 0) {
+            bytes += static_cast<size_t>(got);
+        }
+        ::close(fd);
+    }
+    return watch.Elapsed();
+}
+
+// A plain rewrite of every frame file through a temporary file and a rename.
+Span RawRewriteLoop(const fs::path& folder, int files, int classOf1) {
+    const fs::path tmpDir = folder / ".bench-tmp";
+    fs::create_directories(tmpDir);
+    Stopwatch watch;
+    for (int i = 0; i < files; ++i) {
+        const std::string name = std::to_string(i) + ".txt";
+        const fs::path tmp = tmpDir / (name + ".tmp");
+        WriteFile(tmp, TwoRecordContent(i, classOf1));
+        std::rename(tmp.c_str(), (folder / name).c_str());
+    }
+    return watch.Elapsed();
+}
+
+struct QueryCost {
+    double frameRoisUs = 0;
+    double hitTestUs = 0;
+    Span save;  // per call
+};
+
+// Per-call costs of the in-memory queries; `frames` lists frames holding records.
+void MeasureQueries(const CLabelManager& store, const std::vector<int>& frames, QueryCost& cost) {
+    std::mt19937 rng(7);
+    std::vector<int> order(200000);
+    for (int& f : order) {
+        f = frames[rng() % frames.size()];
+    }
+    size_t sink = 0;
+    Stopwatch watch;
+    for (int f : order) {
+        std::vector<ROI> list;
+        store.GetFrameROIs(f, list);
+        sink += list.size();
+    }
+    cost.frameRoisUs = watch.Elapsed().cpu * 1e6 / static_cast<double>(order.size());
+    Stopwatch hits;
+    for (int f : order) {
+        sink += static_cast<size_t>(store.HitTest(f, CPoint{f % 640 + 10, f % 360 + 10}) + 1);
+    }
+    cost.hitTestUs = hits.Elapsed().cpu * 1e6 / static_cast<double>(order.size());
+    if (sink == 42) {
+        std::printf(" ");
+    }
+}
+
+void MeasureSaveBatch(CLabelManager& store, int frame, QueryCost& cost) {
+    const int n = 200;
+    Stopwatch watch;
+    for (int i = 0; i < n; ++i) {
+        store.SaveFrame(frame);
+    }
+    Span s = watch.Elapsed();
+    s.wall = s.wall * 1e6 / n;
+    s.cpu = s.cpu * 1e6 / n;
+    KeepBest(cost.save, s);
+}
+
+// A folder whose frames hold `perFrame` records each (labels 1..perFrame), plus `frame2` with
+// two records: the frame the saves are timed on.
+void MakeDenseFolder(const fs::path& folder, int files, int perFrame, int frame2) {
+    fs::create_directories(folder);
+    std::string content;
+    for (int i = 0; i < files; ++i) {
+        content.clear();
+        for (int label = 1; label <= perFrame; ++label) {
+            content += std::to_string(i % 600) + "," + std::to_string(label * 10) + "," +
+                       std::to_string(i % 600 + 40) + "," + std::to_string(label * 10 + 9) + "," +
+                       std::to_string(label) + ",0\r\n";
+        }
+        WriteFile(folder / (std::to_string(i) + ".txt"), content);
+    }
+    WriteFile(folder / (std::to_string(frame2) + ".txt"), TwoRecordContent(frame2, 0));
+}
+
+}  // namespace
+
+int main() {
+    std::string pattern = (fs::temp_directory_path() / "tagwright-bench-XXXXXX").string();
+    if (mkdtemp(pattern.data()) == nullptr) {
+        std::fprintf(stderr, "cannot make a folder under /tmp\n");
+        return 1;
+    }
+    const fs::path root = pattern;
+    std::printf("bench_labels: working in %s\n", root.c_str());
+
+    // --- a folder of 100,000 frame files with two records each ---
+    const int kFiles = 100000;
+    const fs::path big = root / "big";
+    fs::create_directories(big);
+    auto t0 = Clock::now();
+    for (int i = 0; i < kFiles; ++i) {
+        WriteFile(big / (std::to_string(i) + ".txt"), TwoRecordContent(i, 0));
+    }
+    std::printf("created %d frame files in %.2f s\n", kFiles, Seconds(t0, Clock::now()));
+
+    size_t bytes = 0;
+    RawReadLoop(big, kFiles, bytes);  // warm the page cache for both contenders
+    Span raw, rawList, load;
+    int loaded = 0;
+    for (int round = 0; round < 3; ++round) {
+        KeepBest(raw, RawReadLoop(big, kFiles, bytes));
+        size_t listedBytes = 0;
+        KeepBest(rawList, RawListAndReadLoop(big, listedBytes));
+        auto* store = new CLabelManager();
+        Stopwatch watch;
+        store->OpenVideo(root / "big.mp4");
+        KeepBest(load, watch.Elapsed());
+        loaded = store->GetCount();
+        delete store;  // freeing 200,000 records is not part of the load
+    }
+    std::printf("\n(best of 3)                               wall        cpu\n");
+    std::printf("LoadFolder, %d files, %d records: %7.3f s  %7.3f s\n", kFiles, loaded, load.wall,
+                load.cpu);
+    std::printf("plain open/read/close (%zu bytes):    %7.3f s  %7.3f s\n", bytes, raw.wall,
+                raw.cpu);
+    std::printf("plain listing + open/read/close:            %7.3f s  %7.3f s\n", rawList.wall,
+                rawList.cpu);
+    std::printf("RATIO load_vs_raw_read %.3f\n", load.cpu / raw.cpu);
+    std::printf("RATIO load_vs_raw_read_wall %.3f\n", load.wall / raw.wall);
+    std::printf("RATIO load_vs_raw_list_read %.3f\n", load.cpu / rawList.cpu);
+
+    // --- per-frame work at 1,000 and 1,000,000 records ---
+    const fs::path small = root / "small";
+    MakeDenseFolder(small, 499, 2, 600000);  // 998 + 2 records
+    const fs::path dense = root / "dense";
+    Stopwatch made;
+    MakeDenseFolder(dense, 50000, 20, 600000);  // 1,000,000 + 2 records
+    std::printf("\ncreated the 1,000,000-record folder in %.2f s\n", made.Elapsed().wall);
+    std::vector<int> smallFrames;
+    for (int i = 0; i < 499; ++i) {
+        smallFrames.push_back(i);
+    }
+    smallFrames.push_back(600000);
+    std::vector<int> denseFrames;
+    for (int i = 0; i < 50000; ++i) {
+        denseFrames.push_back(i);
+    }
+    denseFrames.push_back(600000);
+    {
+        CLabelManager store1k;
+        store1k.OpenVideo(root / "small.mp4");
+        CLabelManager store1m;
+        store1m.OpenVideo(root / "dense.mp4");
+        std::printf("stores: %d and %d records\n", store1k.GetCount(), store1m.GetCount());
+        QueryCost c1k, c1m;
+        MeasureQueries(store1k, smallFrames, c1k);
+        MeasureQueries(store1m, denseFrames, c1m);
+        // Saves of a two-record frame, batches interleaved so that both stores see the same
+        // disk; best batch of each.
+        for (int batch = 0; batch < 10; ++batch) {
+            MeasureSaveBatch(store1k, 600000, c1k);
+            MeasureSaveBatch(store1m, 600000, c1m);
+        }
+        std::printf("per call (cpu)      1,000 records   1,000,000 records\n");
+        std::printf("GetFrameROIs   %12.3f us %16.3f us   (target < 50 us at 1M)\n",
+                    c1k.frameRoisUs, c1m.frameRoisUs);
+        std::printf("HitTest        %12.3f us %16.3f us   (target < 50 us at 1M)\n", c1k.hitTestUs,
+                    c1m.hitTestUs);
+        std::printf("SaveFrame      %12.3f us %16.3f us   (target: 1M within 1.5x of 1k)\n",
+                    c1k.save.cpu, c1m.save.cpu);
+        std::printf("SaveFrame wall %12.3f us %16.3f us\n", c1k.save.wall, c1m.save.wall);
+        std::printf("RATIO saveframe_1m_vs_1k %.3f\n", c1m.save.cpu / c1k.save.cpu);
+        std::printf("RATIO saveframe_1m_vs_1k_wall %.3f\n", c1m.save.wall / c1k.save.wall);
+        std::printf("RATIO getframerois_1m_us %.3f\n", c1m.frameRoisUs);
+        std::printf("RATIO hittest_1m_us %.3f\n", c1m.hitTestUs);
+    }
+    fs::remove_all(dense);
+    fs::remove_all(small);
+
+    // --- class change of a label on 100,000 frames against a plain rewrite ---
+    Span rewrite, change;
+    {
+        CLabelManager store;
+        store.OpenVideo(root / "big.mp4");
+        for (int round = 0; round < 2; ++round) {
+            KeepBest(rewrite, RawRewriteLoop(big, kFiles, round % 2));
+            Stopwatch watch;
+            store.SetLabelClass(1, 1 + round % 2);
+            KeepBest(change, watch.Elapsed());
+        }
+        std::vector<ROI> list;
+        store.GetFrameROIs(kFiles - 1, list);
+        std::printf("\n(check: frame %d holds %zu records, label 1 class %d)\n", kFiles - 1,
+                    list.size(), store.GetLabelClass(1));
+    }
+    std::printf("(best of 2)                                           wall        cpu\n");
+    std::printf("SetLabelClass over %d frames:                    %7.3f s  %7.3f s\n", kFiles,
+                change.wall, change.cpu);
+    std::printf("plain rewrite of the same files (temporary + rename): %7.3f s  %7.3f s\n",
+                rewrite.wall, rewrite.cpu);
+    std::printf("RATIO class_change_vs_rewrite %.3f\n", change.cpu / rewrite.cpu);
+    std::printf("RATIO class_change_vs_rewrite_wall %.3f\n", change.wall / rewrite.wall);
+
+    std::error_code ec;
+    fs::remove_all(root, ec);
+    return 0;
+}
