@@ -197,6 +197,7 @@ TEST_F(WindowInput, ConsumedArrowKeysNeverMoveAFocusedSlider) {
 
     // A key the hook passes on does reach the slider, after the hook saw the old value.
     QTest::keyClick(Handle(), Qt::Key_Up);
+    ASSERT_EQ(valueSeenByHook.size(), 4u);
     EXPECT_EQ(valueSeenByHook.back(), 50);
     EXPECT_EQ(slider->value(), 51);
     EXPECT_EQ(events.hscrolls, 1);
