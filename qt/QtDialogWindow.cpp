@@ -129,6 +129,13 @@ QtDialogWindow::~QtDialogWindow() {
     for (auto& [id, timer] : m_timers) {
         timer->stop();
     }
+    // Side windows are owned by the logic that asked for them, not by their Qt parent: should
+    // one outlive this window, it must not be deleted twice.
+    for (QtDialogWindow* side :
+         findChildren<QtDialogWindow*>(QString(), Qt::FindDirectChildrenOnly)) {
+        side->hide();
+        side->setParent(nullptr);
+    }
 }
 
 void QtDialogWindow::BuildControls() {

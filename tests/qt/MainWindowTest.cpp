@@ -360,3 +360,20 @@ TEST(SideWindows, UnknownTemplateGivesAnEmptyWindow) {
     EXPECT_EQ(w.GetControlText(IDOK), "");
     EXPECT_EQ(w.GetControlRect(IDOK), CRect{});
 }
+
+TEST(SideWindows, MayOutliveTheMainWindowWithoutBeingDeletedTwice) {
+    TestApp();
+    std::unique_ptr<IDialogWindow> side;
+    {
+        QtDialogWindow main(IDD_TAGWRIGHT_DIALOG, QtDialogWindow::Role::Main);
+        QtAppServices services(&main);
+        side = services.CreateDialogWindow(IDD_DLG_HELP);
+        side->ShowWindow(true);
+    }
+    ASSERT_NE(side, nullptr);
+    EXPECT_EQ(static_cast<QtDialogWindow*>(side.get())->parentWidget(), nullptr);
+    EXPECT_FALSE(side->IsWindowVisible());
+    side->SetControlText(IDC_EDIT_HELP, "still here");
+    EXPECT_EQ(side->GetControlText(IDC_EDIT_HELP), "still here");
+    side.reset();
+}
