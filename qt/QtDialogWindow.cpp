@@ -118,6 +118,9 @@ QtDialogWindow::QtDialogWindow(int templateId, Role role, QWidget* parent)
     LayoutControls();
 
     if (m_isMain) {
+        // The main window opens at the top-left of the screen like its template says, not
+        // centred: a 1202 x 781 window on a small screen keeps its title bar reachable.
+        move(0, 0);
         m_keyHook = std::make_unique<QtKeyHook>(*this);
     }
 }

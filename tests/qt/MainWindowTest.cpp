@@ -42,6 +42,9 @@ TEST_F(MainWindow, HasTitleAndTemplateClientSize) {
     EXPECT_EQ(client.y, 781);
     EXPECT_EQ(window->GetClientSize(), client);
     EXPECT_EQ(window->size(), QSize(1202, 781));
+    // Placed at the top-left, not centred on the screen.
+    ASSERT_TRUE(ShowAndActivate(*window));
+    EXPECT_EQ(window->pos(), QPoint(0, 0));
 }
 
 TEST_F(MainWindow, EveryTemplateControlExistsWithItsKindCaptionStateAndRectangle) {
