@@ -37,13 +37,15 @@ bool ReadWholeFile(const fs::path& path, std::string& buf, size_t& len) {
         if (buf.size() - len < 4096) {
             buf.resize(std::max<size_t>(buf.size() * 2, 64 * 1024));
         }
-        size_t got = std::fread(&buf[len], 1, buf.size() - len, f);
+        const size_t want = buf.size() - len;
+        const size_t got = std::fread(&buf[len], 1, want, f);
         len += got;
         if (len > kMaxLabelFileBytes) {
             ok = false;
             break;
         }
-        if (got == 0) {
+        if (got < want) {
+            // End of file or an error; asking again would only cost another system call.
             ok = !std::ferror(f);
             break;
         }
@@ -148,7 +150,10 @@ int CLabelManager::LoadFolder(const fs::path& folder) {
             break;  // the listing broke off: keep what was read so far
         }
         const fs::directory_entry& entry = *it;
-        const std::string name = entry.path().filename().string();
+        // The name without building another path object: this loop runs once per frame file.
+        const std::string& full = entry.path().native();
+        const size_t slash = full.find_last_of('/');
+        const std::string_view name = std::string_view(full).substr(slash + 1);
         if (name == kCropFileName || name == kLoadingTimeLogName) {
             continue;
         }
@@ -225,18 +230,27 @@ void CLabelManager::StoreLoadedRecords(std::vector<ROI>& records, std::array<boo
         }
         if (isNew) {
             if (roi.nFrame != countedFrame) {
-                if (counted > 0) {
-                    AdjustFrameCount(countedFrame, counted, false);
-                }
+                AddLoadedCount(countedFrame, counted);
                 countedFrame = roi.nFrame;
                 counted = 0;
             }
             ++counted;
         }
     }
-    if (counted > 0) {
-        AdjustFrameCount(countedFrame, counted, false);
+    AddLoadedCount(countedFrame, counted);
+}
+
+void CLabelManager::AddLoadedCount(int frame, int count) {
+    if (count <= 0 || frame < 0) {
+        return;
     }
+    if (static_cast<long long>(frame) >= m_nFrameCountLength) {
+        // Beyond every listed frame: the entry is new and goes at the end of the map.
+        m_nFrameCountLength = static_cast<long long>(frame) + 1;
+        m_listFrameCount.emplace_hint(m_listFrameCount.end(), frame, count);
+        return;
+    }
+    AdjustFrameCount(frame, count, false);
 }
 
 int CLabelManager::SaveFrame(int frame) {

@@ -104,6 +104,9 @@ class CLabelManager {
     void StoreLoadedRecords(std::vector<ROI>& records, std::array<bool, 30>& present,
                             bool& badLabelShown);
 
+    // AdjustFrameCount(frame, count, false) for a load that meets frames in ascending order.
+    void AddLoadedCount(int frame, int count);
+
     std::filesystem::path FramePath(int frame) const;
     // Replaces a file of the label folder atomically: content goes to a temporary file in the
     // hidden sub-folder, which is then renamed over `target`. False on any failure; the old
