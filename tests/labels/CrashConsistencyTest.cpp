@@ -152,7 +152,7 @@ TEST(CrashConsistency, KilledEditorLeavesEveryFrameFileWholeAndEveryReturnedEdit
         }
         // Anywhere from the child's start-up to a dozen edits in; a round without progress
         // (a busy machine) gives the next child more time so that the run still moves on.
-        usleep(static_cast<useconds_t>(500 + rng() % 15000 + stalled * 10000));
+        usleep(static_cast<useconds_t>(500 + rng() % 25000 + stalled * 10000));
         kill(pid, SIGKILL);
         int status = 0;
         waitpid(pid, &status, 0);
