@@ -190,6 +190,7 @@ void MakeDenseFolder(const fs::path& folder, int files, int perFrame, int frame2
 }  // namespace
 
 int main() {
+    std::setvbuf(stdout, nullptr, _IOLBF, 0);  // figures appear as they are measured
     std::string pattern = (fs::temp_directory_path() / "tagwright-bench-XXXXXX").string();
     if (mkdtemp(pattern.data()) == nullptr) {
         std::fprintf(stderr, "cannot make a folder under /tmp\n");
