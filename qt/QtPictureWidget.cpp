@@ -1,5 +1,7 @@
 #include "qt/QtPictureWidget.h"
 
+#include <opencv2/imgproc.hpp>
+
 #include <QPaintEvent>
 #include <QPainter>
 
@@ -14,19 +16,20 @@ bool QtPictureWidget::SetImage(const cv::Mat& image, int viewWidth, int viewHeig
     if (image.empty() || image.depth() != CV_8U) {
         return false;
     }
-    QImage::Format format = QImage::Format_Invalid;
-    if (image.channels() == 3) {
-        format = QImage::Format_BGR888;
-    } else if (image.channels() == 1) {
-        format = QImage::Format_Grayscale8;
-    } else {
+    if (image.channels() != 3 && image.channels() != 1) {
         return false;
     }
-    // The caller's buffer is reused for the next frame, so the widget keeps its own copy; the
-    // row stride is passed on because a display image may be padded or a sub-matrix.
-    const QImage view(image.data, image.cols, image.rows, static_cast<qsizetype>(image.step[0]),
-                      format);
-    m_image = view.copy();
+    // The caller's buffer is reused for the next frame, so the widget keeps its own copy. It is
+    // kept as 32-bit RGB (bytes B, G, R, 255 in memory, so one OpenCV conversion fills it): Qt
+    // stretches that format directly, while a 24-bit image would be converted whole on every
+    // paint, which costs more than decoding a 1080p frame.
+    if (m_image.width() != image.cols || m_image.height() != image.rows ||
+        m_image.format() != QImage::Format_RGB32) {
+        m_image = QImage(image.cols, image.rows, QImage::Format_RGB32);
+    }
+    cv::Mat target(image.rows, image.cols, CV_8UC4, m_image.bits(),
+                   static_cast<size_t>(m_image.bytesPerLine()));
+    cv::cvtColor(image, target, image.channels() == 3 ? cv::COLOR_BGR2BGRA : cv::COLOR_GRAY2BGRA);
     m_viewSize = QSize(std::max(0, viewWidth), std::max(0, viewHeight));
     update();
     return true;
