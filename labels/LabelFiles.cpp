@@ -34,16 +34,17 @@ bool ReadWholeFile(const fs::path& path, std::string& buf, size_t& len) {
     len = 0;
     bool ok = true;
     for (;;) {
-        if (buf.size() - len < 4096) {
-            buf.resize(std::max<size_t>(buf.size() * 2, 64 * 1024));
+        if (len == buf.size()) {
+            if (buf.size() > kMaxLabelFileBytes) {
+                ok = false;  // too big to be ours: skipped whole
+                break;
+            }
+            buf.resize(
+                std::min(std::max<size_t>(buf.size() * 2, 64 * 1024), kMaxLabelFileBytes + 1));
         }
         const size_t want = buf.size() - len;
         const size_t got = std::fread(&buf[len], 1, want, f);
         len += got;
-        if (len > kMaxLabelFileBytes) {
-            ok = false;
-            break;
-        }
         if (got < want) {
             // End of file or an error; asking again would only cost another system call.
             ok = !std::ferror(f);

@@ -264,6 +264,19 @@ TEST_F(LabelStoreTest, NothingInAFolderStopsTheLoader) {
     EXPECT_TRUE(fs::is_symlink(LabelFolder() / "6.txt"));
 }
 
+TEST_F(LabelStoreTest, FileTooBigToBeALabelFileIsSkippedWhole) {
+    WriteLabelFile("3.txt", "1,1,5,5,3,0\r\n");
+    WriteLabelFile("4.txt", "1,1,5,5,4,0\r\n");
+    fs::resize_file(LabelFolder() / "4.txt", 80u << 20);  // sparse: cheap to make
+    WriteLabelFile("5.txt", "1,1,5,5,5,0\r\n");
+    fs::resize_file(LabelFolder() / "5.txt", 64u << 20);  // at the limit: still read
+    EXPECT_TRUE(store.OpenVideo(VideoPath()));
+    EXPECT_EQ(Frame(3).size(), 1u);
+    EXPECT_TRUE(Frame(4).empty());
+    EXPECT_EQ(Frame(5).size(), 1u);  // the NUL bytes after the line end the file
+    EXPECT_FALSE(goButtons[4]);
+}
+
 TEST_F(LabelStoreTest, NegativeFramesNeverGetAFile) {
     OpenFresh();
     store.SetCurLabel(2);
