@@ -163,9 +163,38 @@ CRect BoxOf(const BlobPlace& p) {
     return {left, top, left + p.width, top + p.height};
 }
 
-// A pink, lobed, spotted dome with a highlight. The texture is laid out in the blob's own
+// A pink, mottled, pitted dome with a highlight. The texture is laid out in the blob's own
 // normalised coordinates, so it scales with the blob as a real object seen closer would.
+// The blob's surface pattern: smooth random mottling on a small grid, sampled in the blob's
+// normalised coordinates so that it scales with the blob.
+constexpr int kTextureSide = 24;
+
+cv::Mat BlobTexture() {
+    cv::RNG rng(0x5EEDu);
+    cv::Mat t(kTextureSide, kTextureSide, CV_32F);
+    rng.fill(t, cv::RNG::UNIFORM, 0.0, 1.0);
+    cv::GaussianBlur(t, t, cv::Size(3, 3), 0.8);
+    cv::normalize(t, t, 0.0, 1.0, cv::NORM_MINMAX);
+    return t;
+}
+
+double SampleTexture(const cv::Mat& t, double u, double v) {
+    const double fx = std::clamp((u + 1.0) / 2.0, 0.0, 1.0) * (kTextureSide - 1);
+    const double fy = std::clamp((v + 1.0) / 2.0, 0.0, 1.0) * (kTextureSide - 1);
+    const int x0 = std::min(kTextureSide - 2, static_cast<int>(fx));
+    const int y0 = std::min(kTextureSide - 2, static_cast<int>(fy));
+    const double ax = fx - x0;
+    const double ay = fy - y0;
+    const double top = t.at<float>(y0, x0) * (1 - ax) + t.at<float>(y0, x0 + 1) * ax;
+    const double bottom = t.at<float>(y0 + 1, x0) * (1 - ax) + t.at<float>(y0 + 1, x0 + 1) * ax;
+    return top * (1 - ay) + bottom * ay;
+}
+
+// Centres of the pits, in the blob's normalised coordinates.
+constexpr double kPits[5][2] = {{-0.4, 0.3}, {0.35, -0.35}, {0.1, 0.5}, {0.45, 0.2}, {-0.2, -0.5}};
+
 void DrawBlob(cv::Mat& frame, const CRect& box) {
+    static const cv::Mat texture = BlobTexture();
     const double w = box.Width();
     const double h = box.Height();
     const double cx = box.left + w / 2.0;
@@ -185,10 +214,18 @@ void DrawBlob(cv::Mat& frame, const CRect& box) {
                 continue;
             }
             const double alpha = std::clamp((1.0 - std::sqrt(d2)) * feather, 0.0, 1.0);
-            const double shade = 0.72 + 0.28 * (1.0 - d2);
-            const double spots = 0.5 + 0.5 * std::sin(9.0 * u + 1.3) * std::sin(8.0 * v + 0.4);
-            const double lobes = 0.5 + 0.5 * std::cos(5.0 * std::atan2(v, u) + 3.0 * d2);
-            const double k = shade * (0.78 + 0.14 * spots + 0.08 * lobes);
+            // Mottled mucosa-like surface, a few dark pits and a darker rim. A correlation
+            // tracker's scale search needs such structure inside the box: a smooth dome gives it
+            // nothing to tell sizes apart.
+            double pits = 0;
+            for (const auto& q : kPits) {
+                const double du = u - q[0];
+                const double dv = v - q[1];
+                pits = std::max(pits, std::exp(-(du * du + dv * dv) / 0.012));
+            }
+            const double rim = d2 > 0.8 ? 0.6 : 1.0;
+            const double mottle = SampleTexture(texture, u, v);
+            const double k = (0.7 + 0.3 * mottle) * (1.0 - 0.6 * pits) * rim;
             double b = 185 * k;
             double g = 150 * k;
             double r = 250 * k;

@@ -262,8 +262,8 @@ bool CVideoManager::InitTracker(const CRect& rect) {
     const int longer = std::max(width, height);
     const int shorter = std::min(width, height);
     double scale = 1.0;
-    if (longer > kTrackerSide) {
-        scale = std::max(static_cast<double>(kTrackerSide) / longer,
+    if (m_nTrackerSide > 0 && longer > m_nTrackerSide) {
+        scale = std::max(static_cast<double>(m_nTrackerSide) / longer,
                          std::min(1.0, static_cast<double>(kMinTrackSide) / shorter));
     }
 

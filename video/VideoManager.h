@@ -70,6 +70,9 @@ class CVideoManager {
     // Boxes whose longer side exceeds this many frame pixels are tracked on a scaled-down copy
     // of the frame in which that side has this length.
     static constexpr int kTrackerSide = 200;
+    // For comparisons in tests and benchmarks: the side used from the next InitTracker on;
+    // 0 hands every box to the tracker at full frame resolution.
+    void SetTrackerSide(int side) { m_nTrackerSide = side; }
     // The scale (tracker pixels per frame pixel) chosen by the last accepted InitTracker.
     double TrackerScale() const { return m_dTrackScale; }
 
@@ -107,6 +110,7 @@ class CVideoManager {
     // Scale of the tracker's frame, the box handed to init in tracker pixels, and the box
     // handed to init in frame pixels: results are mapped back relative to these so that an
     // unchanged tracker box gives exactly the initial frame box.
+    int m_nTrackerSide = kTrackerSide;
     double m_dTrackScale = 1.0;
     cv::Size2d m_trackAxisScale{1.0, 1.0};
     cv::Rect m_rcInitScaled;
