@@ -65,13 +65,13 @@ bool WriteWholeFile(const fs::path& path, const std::string& content) {
     return ok;
 }
 
-void AppendLoadingTimeLog(const fs::path& folder, double seconds) {
+void AppendLoadingTimeLog(const fs::path& log, const fs::path& folder, double seconds) {
     std::ostringstream line;
     line.imbue(std::locale::classic());
     line << "loading folder execution time: " << folder.string() << std::setw(10) << seconds
          << " seconds\r\n";
     const std::string text = line.str();
-    std::FILE* f = std::fopen((folder / ".." / kLoadingTimeLogName).c_str(), "ab");
+    std::FILE* f = std::fopen(log.c_str(), "ab");
     if (f == nullptr) {
         return;  // the log is a convenience: no message when it cannot be written
     }
@@ -80,6 +80,21 @@ void AppendLoadingTimeLog(const fs::path& folder, double seconds) {
 }
 
 }  // namespace
+
+fs::path CLabelManager::BesideFolder(const fs::path& folder, const char* name) {
+    // The parent as the path names it. Letting the file system resolve "<folder>/.." would
+    // follow a linked label folder to the parent of its target, far from the video.
+    fs::path named = folder;
+    if (!named.has_filename()) {
+        named = named.parent_path();  // "a/case7/" names the folder "a/case7"
+    }
+    const fs::path last = named.filename();
+    if (last.empty() || last == "." || last == "..") {
+        return folder / ".." / name;  // no name to strip: only the file system knows
+    }
+    const fs::path parent = named.parent_path();
+    return (parent.empty() ? fs::path(".") : parent) / name;
+}
 
 fs::path CLabelManager::FramePath(int frame) const {
     return m_labelFolder / (std::to_string(frame) + ".txt");
@@ -116,6 +131,14 @@ bool CLabelManager::OpenVideo(const fs::path& videoPath) {
     const fs::path folder = DropLastChars(path, 4);
     m_labelFolder = folder;
     m_bFolderUsable = false;
+
+    if (DropLastChars(m_strVideoName, 4).empty()) {
+        // A name of four characters or fewer (".mp4", "a.ts", "ab") leaves no folder beside
+        // the video: what remains is the video's own folder or a cut-off name in its parent.
+        // Reading the one or writing into either would scatter labels among unrelated files,
+        // so this video gets no label folder and every write reports the failure.
+        return false;
+    }
 
     std::error_code ec;
     const fs::file_status status = fs::symlink_status(folder, ec);
@@ -184,7 +207,8 @@ int CLabelManager::LoadFolder(const fs::path& folder) {
 
     const auto elapsed = std::chrono::duration_cast<std::chrono::microseconds>(
         std::chrono::steady_clock::now() - start);
-    AppendLoadingTimeLog(folder, static_cast<double>(elapsed.count()) / 1000000.0);
+    AppendLoadingTimeLog(BesideFolder(folder, kLoadingTimeLogName), folder,
+                         static_cast<double>(elapsed.count()) / 1000000.0);
     return 1;
 }
 

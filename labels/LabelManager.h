@@ -56,6 +56,10 @@ class CLabelManager {
     const std::filesystem::path& GetLabelFolder() const { return m_labelFolder; }
 
     // --- label folder and per-frame files ---
+    // Empties the store and takes the video path without its last four characters as the
+    // label folder: created when nothing is there (false), loaded when something is (true).
+    // When it cannot be created, is no folder, or the video's name is too short to leave a
+    // folder beside the video, nothing is read and every later write reports the failure.
     bool OpenVideo(const std::filesystem::path& videoPath);
     int LoadFolder(const std::filesystem::path& folder);
     int SaveFrame(int frame);
@@ -108,6 +112,10 @@ class CLabelManager {
     void AddLoadedCount(int frame, int count);
 
     std::filesystem::path FramePath(int frame) const;
+    // A file beside a label folder, in the video's own folder (the loading-time log, the
+    // report).
+    static std::filesystem::path BesideFolder(const std::filesystem::path& folder,
+                                              const char* name);
     // Replaces a file of the label folder atomically: content goes to a temporary file in the
     // hidden sub-folder, which is then renamed over `target`. False on any failure; the old
     // file is then unchanged and no temporary is left behind.

@@ -64,7 +64,7 @@ bool CLabelManager::WriteReport(const std::string& comment) {
         chain.insert(chain.begin(), range);
     }
 
-    std::FILE* f = std::fopen((m_labelFolder / ".." / kReportFileName).c_str(), "ab");
+    std::FILE* f = std::fopen(BesideFolder(m_labelFolder, kReportFileName).c_str(), "ab");
     if (f == nullptr) {
         return false;
     }
