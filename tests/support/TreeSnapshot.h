@@ -7,7 +7,8 @@
 
 // Everything under a folder, for tests that must show that an operation wrote nothing where it
 // does not belong: relative path -> "dir", "link -> <target>" (links are never followed) or
-// "file <bytes>". Compare two snapshots with EXPECT_EQ; a difference names the path.
+// "file <bytes>" (larger files by size and hash). Compare two snapshots with EXPECT_EQ; a
+// difference names the path.
 using TreeSnapshot = std::map<std::string, std::string>;
 TreeSnapshot SnapshotTree(const std::filesystem::path& root);
 
