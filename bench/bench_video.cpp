@@ -1,12 +1,17 @@
 // Frame access and tracking costs of CVideoManager on a 1920 x 1080 H.264 clip with a group of
 // 250 frames, the kind of file where a seek decodes hundreds of frames.
 //
-//   bench_video [clip.mp4]
+//   bench_video [clip.mp4 [other.mp4]]
 //
 // The clip is generated once as /tmp/tagwright-bench-1080p.mp4 and reused while it matches.
-// Prints the median milliseconds of each operation and RATIO lines:
+// `other.mp4` (default: box.mp4 of the test data beside the clone, when present) is measured for
+// the capture's seek cost only. Prints the median milliseconds of each operation and RATIO lines:
 //   RATIO reload_vs_next        reload of the shown frame / next-frame read   (target <= 0.5)
 //   RATIO track_large_vs_small  init + update, 600 x 500 box / 150 x 125 box  (target <= 1.5)
+//   RATIO prev_vs_next          mean of 100 steps back from frame 550 / median next-frame read
+//                               (target <= 3.0)
+//   RATIO seek_vs_next_<clip>   the capture's own seek + read / its plain read, per clip: how
+//                               many frames reading forward costs as much as one seek
 #include <unistd.h>
 
 #include <algorithm>
@@ -145,6 +150,100 @@ std::vector<double> InitPlusUpdate(const std::vector<cv::Mat>& frames, int side,
     return out;
 }
 
+double Mean(const std::vector<double>& v) {
+    double sum = 0.0;
+    for (double x : v) {
+        sum += x;
+    }
+    return v.empty() ? 0.0 : sum / static_cast<double>(v.size());
+}
+
+double Mb(size_t bytes) {
+    return static_cast<double>(bytes) / (1024.0 * 1024.0);
+}
+
+// Steps back 100 times from frame 550 after reading forward to it, as an operator who plays a
+// stretch and then walks back through it. Returns the mean step time divided by the median
+// forward read, and checks every shown frame by the index stamped into it.
+double StepBackFromFrame550(const std::filesystem::path& clip) {
+    constexpr int kFrom = 550;
+    constexpr int kSteps = 100;
+    CVideoManager vm;
+    if (!vm.Open(clip)) {
+        std::printf("step back: cannot open %s\n", clip.c_str());
+        return 0.0;
+    }
+    std::vector<double> next;
+    int wrong = 0;
+    for (int i = 0; i <= kFrom; ++i) {
+        const auto t0 = std::chrono::steady_clock::now();
+        const bool ok = vm.ReadNextFrame();
+        next.push_back(Ms(std::chrono::steady_clock::now() - t0));
+        if (!ok || ReadStampedIndex(vm.CurrentFrame()) != i) {
+            ++wrong;
+        }
+    }
+    const int seeksBefore = vm.CaptureSeekCount();
+    std::vector<double> back;
+    for (int k = 1; k <= kSteps; ++k) {
+        const auto t0 = std::chrono::steady_clock::now();
+        const bool ok = vm.ReadPreviousFrame();
+        back.push_back(Ms(std::chrono::steady_clock::now() - t0));
+        if (!ok || vm.CurrentFrameIndex() != kFrom - k ||
+            ReadStampedIndex(vm.CurrentFrame()) != kFrom - k) {
+            ++wrong;
+        }
+    }
+    Report("ReadNextFrame (frames 0 to 550)", next, 0);
+    Report("ReadPreviousFrame (550 down to 450)", back, 0);
+    std::printf(
+        "  mean step back %.2f ms, slowest %.2f ms; capture seeks %d; frames shown with a "
+        "wrong index %d\n",
+        Mean(back), *std::max_element(back.begin(), back.end()),
+        vm.CaptureSeekCount() - seeksBefore, wrong);
+    std::printf("  frame cache: peak %.1f MB of a %.1f MB budget (%.1f MB held at the end)\n",
+                Mb(vm.CachePeakBytes()), Mb(vm.CacheBudget()), Mb(vm.CacheBytes()));
+    return Mean(back) / Median(next);
+}
+
+// The capture as shipped: the median plain read and the median seek + read to random frames,
+// which is what a seek costs when nothing better is known.
+double CaptureSeekInReads(const std::filesystem::path& clip, const char* name) {
+    cv::VideoCapture c(clip.string(), cv::CAP_ANY);
+    if (!c.isOpened()) {
+        return 0.0;
+    }
+    const int count = static_cast<int>(c.get(cv::CAP_PROP_FRAME_COUNT));
+    cv::Mat frame;
+    std::vector<double> read;
+    for (int i = 0; i < 200 && i < count; ++i) {
+        const auto t0 = std::chrono::steady_clock::now();
+        if (!c.read(frame)) {
+            break;
+        }
+        read.push_back(Ms(std::chrono::steady_clock::now() - t0));
+    }
+    std::mt19937 rng(7);
+    std::uniform_int_distribution<int> pick(0, std::max(0, count - 2));
+    std::vector<double> seek;
+    for (int i = 0; i < 16; ++i) {
+        const auto t0 = std::chrono::steady_clock::now();
+        c.set(cv::CAP_PROP_POS_FRAMES, pick(rng));
+        c.read(frame);
+        seek.push_back(Ms(std::chrono::steady_clock::now() - t0));
+    }
+    if (read.empty()) {
+        return 0.0;
+    }
+    std::printf("capture of %s (%d x %d, %d frames):\n", clip.filename().c_str(), frame.cols,
+                frame.rows, count);
+    Report("  read", read, 0);
+    Report("  seek + read (random frames)", seek, 0);
+    const double ratio = Median(seek) / Median(read);
+    std::printf("  one seek costs as much as %.0f forward reads (%s)\n", ratio, name);
+    return ratio;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -179,7 +278,7 @@ int main(int argc, char** argv) {
     vm.SeekFrame(450);
     const auto previous = Sample(
         8, nullptr, [&] { return vm.ReadPreviousFrame(); }, &failures);
-    Report("ReadPreviousFrame", previous, failures);
+    Report("ReadPreviousFrame (part never read)", previous, failures);
 
     failures = 0;
     std::mt19937 rng(42);
@@ -229,7 +328,25 @@ int main(int argc, char** argv) {
     Report("init+update 600 x 500 full resolution", fullLarge, fullFailures);
 
     std::printf("\n");
+    const double prevVsNext = StepBackFromFrame550(clip);
+
+    std::printf("\n");
+    const double seek1080 = CaptureSeekInReads(clip, "1080p");
+    const std::filesystem::path other =
+        argc > 2 ? std::filesystem::path(argv[2])
+                 : std::filesystem::path(__FILE__).parent_path().parent_path().parent_path() /
+                       "shared" / "testdata" / "box.mp4";
+    std::error_code ec;
+    const double seekOther =
+        std::filesystem::exists(other, ec) ? CaptureSeekInReads(other, "other clip") : 0.0;
+
+    std::printf("\n");
     std::printf("RATIO reload_vs_next %.3f\n", Median(reload) / Median(next));
     std::printf("RATIO track_large_vs_small %.3f\n", Median(large) / Median(small));
+    std::printf("RATIO prev_vs_next %.3f\n", prevVsNext);
+    std::printf("RATIO seek_vs_next_1080p %.1f\n", seek1080);
+    if (seekOther > 0.0) {
+        std::printf("RATIO seek_vs_next_other %.1f\n", seekOther);
+    }
     return 0;
 }

@@ -18,6 +18,20 @@ const cv::Scalar kSelectedNumberColor(128, 0, 0, 0);
 const cv::Scalar kNumberColor(205, 205, 0, 0);
 constexpr int kMinTrackSide = 10;
 
+// A frame at most this far ahead of the decoder is reached by reading forward rather than by a
+// seek. The capture's seek decodes from the key frame before the frame (at least the 16 frames
+// before it, on average half a group of pictures more). Measured with bench_video, a seek to a
+// random frame costs as much as 66 forward reads on a 1920 x 1080 clip with a group of 250, and
+// 147 on a 640 x 480 phone clip (group of 250, B-frames): 48 frames read forward stay below a
+// typical seek on both, and unlike the seek they are exact and leave their frames in the cache.
+constexpr int kForwardReadLimit = 48;
+// Seeks for a frame aim this many frames before it: the capture can land a few frames late on
+// files whose timestamps are out of presentation order (two late on a phone clip with B-frames),
+// and landing early costs only a few forward reads while landing late costs a second seek.
+constexpr int kSeekMargin = 4;
+// Seeks that landed past their frame are retried this often from further back.
+constexpr int kSeekAttempts = 3;
+
 cv::Ptr<cv::Tracker> MakeCsrt() {
     return cv::TrackerCSRT::create(cv::TrackerCSRT::Params());
 }
@@ -53,7 +67,8 @@ CVideoManager::CVideoManager()
 CVideoManager::~CVideoManager() {
     m_matFrame.release();
     m_matDisplay.release();
-    m_matClean.release();
+    m_matScratch.release();
+    m_cache.Clear();
     m_pTracker.reset();
     m_pSpareTracker.reset();
     try {
@@ -66,6 +81,12 @@ bool CVideoManager::Open(const std::filesystem::path& path) {
     double count = 0;
     double width = 0;
     double height = 0;
+    // Whatever was open before is closed by the capture's open, and with it every frame and
+    // index known for it.
+    Forget();
+    DropFrame();
+    m_nShown = -1;
+    m_bShownCertain = true;
     try {
         // path.string() is the UTF-8 form on this platform, which is what the backend expects.
         if (!m_capture.open(path.string(), cv::CAP_ANY) || !m_capture.isOpened()) {
@@ -82,7 +103,9 @@ bool CVideoManager::Open(const std::filesystem::path& path) {
     m_nFrameCount = std::max(1, TruncateToInt(count));
     m_nWidth = std::max(1, TruncateToInt(width));
     m_nHeight = std::max(1, TruncateToInt(height));
-    DropFrame();
+    m_nFrameBytes = static_cast<size_t>(m_nWidth) * static_cast<size_t>(m_nHeight) * 3;
+    // The first frame the decoder delivers is frame 0 by definition.
+    m_nDecoderNext = 0;
     return true;
 }
 
@@ -94,7 +117,7 @@ bool CVideoManager::IsOpened() const {
     }
 }
 
-double CVideoManager::Position() const {
+double CVideoManager::CapturePosition() const {
     try {
         return m_capture.get(cv::CAP_PROP_POS_FRAMES);
     } catch (const cv::Exception&) {
@@ -103,65 +126,248 @@ double CVideoManager::Position() const {
 }
 
 int CVideoManager::CurrentFrameIndex() const {
-    return TruncateToInt(Position() - 1.0);
+    return m_nShown;
 }
 
 void CVideoManager::DropFrame() {
     m_matFrame.release();
-    m_matClean.release();
-    m_nCleanIndex = -1;
+    m_cache.Erase(kUncertainKey);
+    m_cache.Pin(CFrameCache::kNoKey);
 }
 
-bool CVideoManager::DecodeNext() {
-    bool ok = false;
-    try {
-        ok = m_capture.read(m_matFrame);
-    } catch (const cv::Exception&) {
-        ok = false;
-    }
-    if (!ok || m_matFrame.empty()) {
-        // A failed read leaves no picture, and no clean copy that could be mistaken for one.
-        DropFrame();
-        return false;
-    }
-    m_matFrame.copyTo(m_matClean);
-    m_nCleanIndex = CurrentFrameIndex();
-    return true;
+void CVideoManager::Forget() {
+    m_cache.Clear();
+    m_fingerprints.Clear();
+    m_nDecoderNext = -1;
 }
 
-bool CVideoManager::ShowFrameAt(int index) {
-    if (index == m_nCleanIndex && !m_matClean.empty() && CurrentFrameIndex() == index) {
-        // The capture still stands just after this frame: the clean copy is that frame exactly,
-        // without the seek and the decoding from the previous key frame.
-        m_matClean.copyTo(m_matFrame);
-        return true;
-    }
+int CVideoManager::BlockFrames() const {
+    const size_t capacity = m_cache.Capacity(m_nFrameBytes);
+    // One place stays with the frame on screen, which is pinned while the block is read.
+    return capacity > 2 ? static_cast<int>(capacity - 1) : 1;
+}
+
+bool CVideoManager::GrabAndRetrieve(cv::Mat& out, double& msec) {
     try {
-        if (!m_capture.set(cv::CAP_PROP_POS_FRAMES, static_cast<double>(index))) {
-            DropFrame();
+        if (!m_capture.grab()) {
+            return false;
+        }
+        msec = m_capture.get(cv::CAP_PROP_POS_MSEC);
+        if (!m_capture.retrieve(out, 0) || out.empty()) {
             return false;
         }
     } catch (const cv::Exception&) {
+        return false;
+    }
+    m_nFrameBytes = out.total() * out.elemSize();
+    return true;
+}
+
+bool CVideoManager::SetCapturePosition(int index) {
+    ++m_nCaptureSeeks;
+    try {
+        return m_capture.set(cv::CAP_PROP_POS_FRAMES, static_cast<double>(index));
+    } catch (const cv::Exception&) {
+        return false;
+    }
+}
+
+void CVideoManager::Keep(int index, const cv::Mat& image) {
+    if (cv::Mat* slot = m_cache.Slot(index, image.size(), image.type())) {
+        image.copyTo(*slot);
+    }
+}
+
+void CVideoManager::MarkShownCertain(int index) {
+    m_nShown = index;
+    m_bShownCertain = true;
+    m_cache.Erase(kUncertainKey);
+    m_cache.Pin(index);
+}
+
+bool CVideoManager::ShowCached(int index) {
+    const cv::Mat* cached = m_cache.Find(index);
+    if (cached == nullptr) {
+        return false;
+    }
+    cached->copyTo(m_matFrame);
+    MarkShownCertain(index);
+    return true;
+}
+
+CVideoManager::Decoded CVideoManager::DecodeCertain(int index, bool keep, bool show) {
+    cv::Mat& image = show ? m_matFrame : m_matScratch;
+    double msec = 0.0;
+    if (!GrabAndRetrieve(image, msec)) {
+        // The end of the video: the decoder stays where it is, and frame `index` does not exist.
+        m_nDecoderNext = index;
+        return Decoded::kEnd;
+    }
+    m_nDecoderNext = index + 1;
+    if (!m_fingerprints.Record(index, MakeFingerprint(image, msec))) {
+        // This index was decoded before with a different picture: what was taken for certain is
+        // not, so nothing learnt about this file can be trusted any more.
+        Forget();
+        return Decoded::kLost;
+    }
+    if (keep) {
+        Keep(index, image);
+    }
+    return Decoded::kFrame;
+}
+
+bool CVideoManager::ReadForwardTo(int index) {
+    const int keepFrom = index - BlockFrames() + 1;
+    while (m_nDecoderNext >= 0 && m_nDecoderNext <= index) {
+        const int at = m_nDecoderNext;
+        switch (DecodeCertain(at, at >= keepFrom, at == index)) {
+            case Decoded::kFrame:
+                break;
+            case Decoded::kEnd:
+                // As with the capture's own read past the end: no picture, and the position
+                // stays just after the last frame there is.
+                DropFrame();
+                m_nShown = at - 1;
+                m_bShownCertain = true;
+                return false;
+            case Decoded::kLost:
+                return SeekCapture(index);
+        }
+    }
+    if (m_nDecoderNext != index + 1) {
+        return SeekCapture(index);
+    }
+    MarkShownCertain(index);
+    return true;
+}
+
+int CVideoManager::SeekAndIdentify(int anchor) {
+    m_nDecoderNext = -1;
+    if (!SetCapturePosition(anchor)) {
+        return -1;
+    }
+    double msec = 0.0;
+    if (!GrabAndRetrieve(m_matScratch, msec)) {
+        return -1;
+    }
+    const int landed = m_fingerprints.Identify(MakeFingerprint(m_matScratch, msec));
+    if (landed >= 0) {
+        m_nDecoderNext = landed + 1;
+    }
+    return landed;
+}
+
+bool CVideoManager::SeekExact(int index, Purpose why) {
+    // A step back keeps the whole block behind the frame, so that the next steps back are
+    // served from the cache; other purposes want only the frame.
+    const int reach = why == Purpose::kPrevious ? BlockFrames() - 1 : kSeekMargin;
+    int want = std::max(0, index - reach);
+    for (int attempt = 0; attempt < kSeekAttempts; ++attempt) {
+        // Only a frame read before can be recognised where the seek lands.
+        const int anchor = m_fingerprints.KnownAtOrBefore(want, kForwardReadLimit);
+        if (anchor < 0) {
+            break;
+        }
+        const int landed = SeekAndIdentify(anchor);
+        if (landed < 0) {
+            break;
+        }
+        if (landed <= index) {
+            if (index - landed > (index - anchor) + kForwardReadLimit) {
+                break;
+            }
+            if (landed >= index - BlockFrames() + 1) {
+                Keep(landed, m_matScratch);
+            }
+            if (landed == index) {
+                m_matScratch.copyTo(m_matFrame);
+                MarkShownCertain(index);
+                return true;
+            }
+            return ReadForwardTo(index);
+        }
+        // Landed past the frame: aim as much further back again.
+        if (anchor == 0) {
+            break;
+        }
+        want = std::max(0, anchor - (landed - anchor) - kSeekMargin);
+    }
+    return SeekCapture(index);
+}
+
+bool CVideoManager::SeekCapture(int index) {
+    if (!SetCapturePosition(index)) {
+        DropFrame();
+        m_nDecoderNext = -1;
+        return false;
+    }
+    return DecodeUncertain();
+}
+
+bool CVideoManager::DecodeUncertain() {
+    m_nDecoderNext = -1;
+    double msec = 0.0;
+    if (!GrabAndRetrieve(m_matFrame, msec)) {
+        DropFrame();
+        m_nShown = TruncateToInt(CapturePosition() - 1.0);
+        m_bShownCertain = false;
+        return false;
+    }
+    const int known = m_fingerprints.Identify(MakeFingerprint(m_matFrame, msec));
+    if (known >= 0) {
+        // A frame read before: its index and the decoder's are certain again.
+        m_nDecoderNext = known + 1;
+        Keep(known, m_matFrame);
+        MarkShownCertain(known);
+        return true;
+    }
+    m_nShown = TruncateToInt(CapturePosition() - 1.0);
+    m_bShownCertain = false;
+    m_cache.Erase(kUncertainKey);
+    Keep(kUncertainKey, m_matFrame);
+    m_cache.Pin(kUncertainKey);
+    return true;
+}
+
+bool CVideoManager::ShowFrameAt(int index, Purpose why) {
+    if (!IsOpened()) {
         DropFrame();
         return false;
     }
-    return DecodeNext();
+    if (index == m_nShown && !m_bShownCertain) {
+        // The frame on screen came from a plain capture seek: a reload gives back exactly that
+        // picture, as the clean copy of what is shown.
+        if (const cv::Mat* clean = m_cache.Find(kUncertainKey)) {
+            clean->copyTo(m_matFrame);
+            return true;
+        }
+    }
+    if (ShowCached(index)) {
+        return true;
+    }
+    if (m_nDecoderNext >= 0 && index >= m_nDecoderNext &&
+        index - m_nDecoderNext <= kForwardReadLimit) {
+        return ReadForwardTo(index);
+    }
+    if (why == Purpose::kNext && m_nDecoderNext < 0 && !m_bShownCertain) {
+        // After a plain capture seek the decoder stands just after the shown frame.
+        return DecodeUncertain();
+    }
+    return SeekExact(index, why);
 }
 
 bool CVideoManager::ReadNextFrame() {
-    return DecodeNext();
+    return ShowFrameAt(m_nShown + 1, Purpose::kNext);
 }
 
 bool CVideoManager::ReadPreviousFrame() {
     // On the first frame the step back would ask for position -1; the first frame is shown
     // again instead, so the left arrow never fails at the start of the video.
-    const int target = TruncateToInt(Position() - 2.0);
-    return ShowFrameAt(std::max(0, target));
+    return ShowFrameAt(std::max(0, m_nShown - 1), Purpose::kPrevious);
 }
 
 bool CVideoManager::ReloadCurrentFrame() {
-    const int target = TruncateToInt(Position()) - 1;
-    return ShowFrameAt(std::max(0, target));
+    return ShowFrameAt(std::max(0, m_nShown), Purpose::kReload);
 }
 
 bool CVideoManager::SeekFrame(int n) {
@@ -169,7 +375,7 @@ bool CVideoManager::SeekFrame(int n) {
         DropFrame();
         return false;
     }
-    return ShowFrameAt(n);
+    return ShowFrameAt(n, Purpose::kSeek);
 }
 
 const cv::Mat& CVideoManager::MakeDisplayImage() {

@@ -10,13 +10,25 @@
 
 #include "labels/Geometry.h"
 #include "labels/ROI.h"
+#include "video/FrameCache.h"
+#include "video/FrameFingerprints.h"
 
 // CVideoManager is the one object through which the editor touches the opened video: the capture,
 // the current frame image (which is also the drawing canvas), the display image, the label colour
 // table and the CSRT tracker.
 //
-// The index of the frame on screen is always the capture position minus one; there is no frame
-// counter of its own. Every read returns true when a frame image is present afterwards.
+// The index of the frame on screen follows the capture's position arithmetic (the position is the
+// index of the next frame, the shown frame is the position minus one), but the position is kept
+// here rather than asked of the capture: frames come from a cache of decoded frames while the
+// decoder stands elsewhere. Every read returns true when a frame image is present afterwards.
+//
+// Exactness: the frame shown under index n is the n-th frame that reading the file in order
+// from its start gives. Only frames whose index is certain (read in order from a frame whose
+// index is certain, beginning with the first frame after Open) enter the cache; steps back,
+// reloads and seeks take them from there, read forward from the decoder when that is short,
+// or seek the capture to a frame read before and tell by its fingerprint where the seek really
+// landed. Only a seek into a part of the file never read before relies on the capture's own
+// frame arithmetic, which on files with irregular timestamps can be off by a few frames.
 //
 // Ownership and threading: owned by the main dialog, one per opened video, used only on the
 // user-interface thread. OpenCV exceptions never leave this class: they become failure results.
@@ -38,6 +50,19 @@ class CVideoManager {
 
     // The current frame resized to a width that is a multiple of 4 (bilinear), height unchanged.
     const cv::Mat& MakeDisplayImage();
+
+    // --- decoded-frame cache ---
+    static constexpr size_t kCacheBudget = size_t{512} << 20;
+    // Bytes of decoded frames held now, and the most held at once since construction. The
+    // current frame image (the drawing canvas) and one scratch frame come on top.
+    size_t CacheBytes() const { return m_cache.Bytes(); }
+    size_t CachePeakBytes() const { return m_cache.PeakBytes(); }
+    size_t CacheBudget() const { return m_cache.Budget(); }
+    // For tests and benchmarks: a smaller budget, applied at once.
+    void SetCacheBudget(size_t bytes) { m_cache.SetBudget(bytes); }
+    // How often the capture was asked to seek since construction (each seek decodes from the
+    // previous key frame, the cost this class exists to avoid).
+    int CaptureSeekCount() const { return m_nCaptureSeeks; }
 
     // The current frame image (drawing canvas); empty before the first read and after a failed one.
     cv::Mat& CurrentFrame() { return m_matFrame; }
@@ -77,12 +102,40 @@ class CVideoManager {
     double TrackerScale() const { return m_dTrackScale; }
 
   private:
-    double Position() const;
-    // The one place where frames are decoded: positions the capture at index (unless the shown
-    // frame is asked for again and its clean copy can serve) and decodes one frame.
-    bool ShowFrameAt(int index);
-    // Decodes the frame at the capture position and keeps the clean copy in step.
-    bool DecodeNext();
+    // Why a frame is asked for: a step back decodes a whole block behind the frame, so that the
+    // next steps back find their frames in the cache.
+    enum class Purpose { kNext, kPrevious, kReload, kSeek };
+    enum class Decoded { kFrame, kEnd, kLost };
+
+    // The capture's own position (used only where its frame arithmetic is all there is).
+    double CapturePosition() const;
+    // The one place where a frame is put on screen: from the cache, by reading forward, by a
+    // seek whose landing is identified, or by the capture's plain seek, in that order.
+    bool ShowFrameAt(int index, Purpose why);
+    bool ShowCached(int index);
+    // Reads from the decoder's certain position up to index and shows it; the frames of the
+    // block behind index are kept.
+    bool ReadForwardTo(int index);
+    // Seeks the capture to a frame read before, tells where it landed and reads on to index.
+    bool SeekExact(int index, Purpose why);
+    // The capture's plain seek and read; the frame shown is the one the capture says is index.
+    bool SeekCapture(int index);
+    // Decodes the next frame where the decoder's index is not known.
+    bool DecodeUncertain();
+    // Decodes frame `index` (the decoder's certain next frame) into the current frame when
+    // `show`, else into the scratch image, and keeps a copy in the cache when `keep`.
+    Decoded DecodeCertain(int index, bool keep, bool show);
+    // Seeks the capture to `anchor`, decodes one frame into the scratch image and returns its
+    // index as the fingerprints tell it, or -1.
+    int SeekAndIdentify(int anchor);
+    bool GrabAndRetrieve(cv::Mat& out, double& msec);
+    bool SetCapturePosition(int index);
+    void Keep(int index, const cv::Mat& image);
+    void MarkShownCertain(int index);
+    // Frames the cache keeps behind a frame reached by stepping back.
+    int BlockFrames() const;
+    // Forgets every cached frame and fingerprint and the decoder's index.
+    void Forget();
     void DropFrame();
     // The frame as the tracker sees it: m_matFrame itself, or a scaled copy for large boxes.
     const cv::Mat& TrackerFrame(double scale, cv::Size2d& axisScale);
@@ -97,10 +150,24 @@ class CVideoManager {
     int m_nFrameCount = 1;
     std::array<cv::Scalar, 30> m_colors;
 
-    // The decoded frame on screen without any drawing, and its index (-1: none). Restoring it
-    // avoids a seek, which on long groups of pictures decodes hundreds of frames.
-    cv::Mat m_matClean;
-    int m_nCleanIndex = -1;
+    // Clean decoded frames by index; the frame on screen is pinned. A shown frame whose index
+    // rests on the capture's arithmetic alone is kept under kUncertainKey instead, so that a
+    // reload restores exactly that picture but no other path takes it for a certain index.
+    static constexpr int kUncertainKey = -1;
+    CFrameCache m_cache{kCacheBudget};
+    CFrameFingerprints m_fingerprints;
+    // The index of the frame on screen (position minus one), whether its picture comes from
+    // the cache or the decoder, and whether that index is certain.
+    int m_nShown = -1;
+    bool m_bShownCertain = true;
+    // The index of the next frame the decoder delivers, or -1 when it is not known (after a
+    // plain capture seek whose landing could not be identified). While it is not known and the
+    // shown frame is uncertain, the decoder stands just after the shown frame.
+    int m_nDecoderNext = -1;
+    size_t m_nFrameBytes = 0;
+    int m_nCaptureSeeks = 0;
+    // Frames decoded on the way to another one.
+    cv::Mat m_matScratch;
 
     // m_pTracker holds the started model; a new box is tried on m_pSpareTracker first, so that
     // an init that throws half-way leaves the running model untouched. Both are CSRT with
