@@ -103,16 +103,22 @@ fs::path CLabelManager::FramePath(int frame) const {
 bool CLabelManager::ReplaceFileAtomically(const fs::path& target, const std::string& content) {
     const fs::path tmpDir = m_labelFolder / kTempFolderName;
     const fs::path tmp = tmpDir / (target.filename().string() + ".tmp");
-    if (!WriteWholeFile(tmp, content)) {
-        // The hidden folder is made on first use (and again if someone removed it).
-        std::error_code ec;
-        fs::create_directory(tmpDir, ec);
-        if (!WriteWholeFile(tmp, content)) {
-            fs::remove(tmp, ec);
-            return false;
-        }
-    }
     std::error_code ec;
+    // The hidden folder is made on first use (and again if someone removed it). It must be a
+    // folder of its own: through a link the temporary would be written, and after a failure
+    // removed, wherever the link points.
+    fs::file_type type = fs::symlink_status(tmpDir, ec).type();
+    if (type == fs::file_type::not_found) {
+        fs::create_directory(tmpDir, ec);
+        type = fs::symlink_status(tmpDir, ec).type();
+    }
+    if (type != fs::file_type::directory) {
+        return false;
+    }
+    if (!WriteWholeFile(tmp, content)) {
+        fs::remove(tmp, ec);
+        return false;
+    }
     fs::rename(tmp, target, ec);
     if (ec) {
         std::error_code ignored;

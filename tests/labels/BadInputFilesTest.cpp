@@ -220,6 +220,40 @@ TEST_F(LabelStoreTest, DanglingFrameLinkIsSkippedThenReplacedInsideTheFolder) {
     EXPECT_EQ(other.GetFrameCount(6), 2);
 }
 
+TEST_F(LabelStoreTest, LinkInPlaceOfTheHiddenFolderIsNeverWrittenThrough) {
+    // A temporary written through the link would land outside the label folder first, and
+    // would overwrite a file of the same name there.
+    fs::create_directories(dir / "outside");
+    WriteFileBytes(dir / "outside" / "5.txt.tmp", "someone else's file");
+    const std::vector<fs::path> targets = {dir / "outside", dir / "missing"};
+    for (const fs::path& target : targets) {
+        SCOPED_TRACE(target.string());
+        OpenFresh();
+        WriteFileBytes(FrameFile(5), "1,1,2,2,2,0\r\n");
+        fs::create_symlink(target, LabelFolder() / ".tagwright-tmp");
+        const TreeSnapshot before = SnapshotTree(dir.Path());
+        messages.clear();
+
+        store.SetCurLabel(2);
+        EXPECT_EQ(store.AddROI(5, CRect{7, 7, 9, 9}, 0, 0), 2);
+        EXPECT_EQ(CountOf(kNoAccess), 1);
+        EXPECT_EQ(store.WriteCropFile(CRect{1, 2, 3, 4}), -1);
+        EXPECT_EQ(CountOf(kNoAccess), 2);
+        ROI roi;
+        ASSERT_TRUE(store.FindROI(2, 5, roi));
+        EXPECT_EQ(roi.rect, (CRect{7, 7, 9, 9}));
+        EXPECT_EQ(SnapshotTree(dir.Path()), before);
+
+        // Once the link is gone the folder is made again and saving works.
+        fs::remove(LabelFolder() / ".tagwright-tmp");
+        EXPECT_EQ(store.SaveFrame(5), 1);
+        EXPECT_EQ(ReadFileBytes(FrameFile(5)), "7,7,9,9,2,0\r\n");
+        EXPECT_TRUE(fs::is_directory(fs::symlink_status(LabelFolder() / ".tagwright-tmp")));
+        fs::remove_all(LabelFolder());
+    }
+    EXPECT_EQ(ReadFileBytes(dir / "outside" / "5.txt.tmp"), "someone else's file");
+}
+
 TEST_F(LabelStoreTest, NamesWithSpacesKoreanAndQuotesKeepTheirFolderAndLogIt) {
     struct Case {
         std::string folder;
