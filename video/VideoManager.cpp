@@ -25,6 +25,12 @@ constexpr int kMinTrackSide = 10;
 // 147 on a 640 x 480 phone clip (group of 250, B-frames): 48 frames read forward stay below a
 // typical seek on both, and unlike the seek they are exact and leave their frames in the cache.
 constexpr int kForwardReadLimit = 48;
+// A step back past the cache decodes the block of frames behind it, so that the next steps back
+// are cache hits. The block is what the budget holds (85 frames at 1920 x 1080), but no more
+// than this: one such step then costs a seek plus at most about one seek's worth of reads, and
+// the steps back average under two reads each, while a larger block (580 frames of 640 x 480
+// fit the budget) would make that one key press stall for the time of several seeks.
+constexpr int kStepBackBlockLimit = 2 * kForwardReadLimit;
 // Seeks for a frame aim this many frames before it: the capture can land a few frames late on
 // files whose timestamps are out of presentation order (two late on a phone clip with B-frames),
 // and landing early costs only a few forward reads while landing late costs a second seek.
@@ -144,7 +150,8 @@ void CVideoManager::Forget() {
 int CVideoManager::BlockFrames() const {
     const size_t capacity = m_cache.Capacity(m_nFrameBytes);
     // One place stays with the frame on screen, which is pinned while the block is read.
-    return capacity > 2 ? static_cast<int>(capacity - 1) : 1;
+    const size_t block = capacity > 2 ? capacity - 1 : 1;
+    return static_cast<int>(std::min<size_t>(block, kStepBackBlockLimit));
 }
 
 bool CVideoManager::GrabAndRetrieve(cv::Mat& out, double& msec) {
