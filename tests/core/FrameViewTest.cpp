@@ -6,6 +6,8 @@
 #include <opencv2/core.hpp>
 
 #include "labels/LabelManager.h"
+#include "res/Layout.h"
+#include "res/Templates.h"
 #include "support/DialogHarness.h"
 #include "video/VideoManager.h"
 
@@ -42,6 +44,9 @@ TEST_F(FrameViewTest, FitTakesTheLargestRectangleOfTheVideoAspectAtTheTopLeft) {
         {1280, 1024, 1000, 700, 875, 700},   // landscape whose first guess is too tall
         {1000, 1000, 600, 800, 600, 600},    // square follows the portrait rule, then width
         {720, 1280, 300, 700, 300, 533},     // portrait too wide for a narrow area
+        // 854 x (480 / 854) is 480 exactly, but the single-precision product lands just above
+        // it: too tall by one, so the fit falls back to the height and truncates the width.
+        {854, 480, 854, 479, 852, 479},
     };
     for (const FitCase& c : cases) {
         SCOPED_TRACE(testing::Message()
@@ -93,6 +98,21 @@ TEST_F(FrameViewTest, ConversionWorkedExampleOfAFullHdFrame) {
     }
 }
 
+TEST_F(FrameViewTest, PointsPassTheScaleInSinglePrecisionRectanglesInDouble) {
+    // A 320 x 240 frame in an 804 x 603 picture: the scale is 2.5125 and 201 picture pixels are
+    // 80 frame pixels exactly. The scale rounded to single precision is a little larger, so a
+    // point truncates to 79, while a rectangle, converted with the double scale, keeps 80.
+    ASSERT_FALSE(MakeAndOpen().empty());
+    wnd.ResizeControl(IDC_PICTURE, 804, 700);
+    ASSERT_TRUE(dlg.FitPictureToFrame());
+    ASSERT_EQ(dlg.GetViewSize(), (CPoint{804, 603}));
+
+    EXPECT_EQ(dlg.ViewPointToImage({201, 201}), (CPoint{79, 79}));
+    EXPECT_EQ(dlg.ViewPointToImage({202, 202}), (CPoint{80, 80}));
+    EXPECT_EQ(dlg.ViewRectToImage({201, 201, 402, 402}), (CRect{80, 80, 160, 160}));
+    EXPECT_EQ(dlg.ViewRectToImage({0, 0, 201, 201}), (CRect{0, 0, 80, 80}));
+}
+
 TEST_F(FrameViewTest, PointsJustOutsideTheTopLeftTruncateTowardZero) {
     ASSERT_FALSE(MakeAndOpen().empty());  // 320 x 240 shown enlarged
     const CPoint view = dlg.GetViewSize();
@@ -101,6 +121,19 @@ TEST_F(FrameViewTest, PointsJustOutsideTheTopLeftTruncateTowardZero) {
     EXPECT_EQ(dlg.ViewPointToImage({-3 * view.x / 320, 0}).x, -2);
     const CPoint last = dlg.ViewPointToImage({view.x - 1, view.y - 1});
     EXPECT_EQ(last, (CPoint{319, 239}));
+}
+
+TEST_F(FrameViewTest, BeforeAnyVideoThePictureFollowsTheLayoutAlone) {
+    const DialogTemplate* tmpl = FindDialogTemplate(IDD_TAGWRIGHT_DIALOG);
+    ASSERT_NE(tmpl, nullptr);
+    ASSERT_EQ(tmpl->controls[0].id, IDC_PICTURE);
+    for (CPoint size : {CPoint{1300, 900}, CPoint{1024, 760}, CPoint{1600, 1000}}) {
+        wnd.Resize(size.x, size.y);
+        EXPECT_EQ(PictureRect(), LayoutControlRect(*tmpl, tmpl->controls[0], size))
+            << size.x << "x" << size.y;
+    }
+    EXPECT_EQ(dlg.GetViewSize(), (CPoint{0, 0}));
+    EXPECT_EQ(wnd.Ctl(IDC_PICTURE).paintCount, 0);
 }
 
 TEST_F(FrameViewTest, OpeningFitsAndGrowingTheWindowGrowsThePictureAgain) {

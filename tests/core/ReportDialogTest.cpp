@@ -135,4 +135,49 @@ TEST_F(ReportDialogTest, CropStartsOnlyFromVideoOpenAndIdle) {
     EXPECT_FALSE(std::filesystem::exists(LabelFolder(video) / "crop.txt"));
 }
 
+TEST_F(ReportDialogTest, CropDragWritesTheWorkedExampleInFramePixels) {
+    // A 1920 x 1080 video in a 1000 x 562 picture: the drag from (100, 50) to (300, 250) in
+    // picture pixels is 192,96,576,480 in frame pixels.
+    SampleVideoOptions o = SmallVideo();
+    o.width = 1920;
+    o.height = 1080;
+    o.frames = 2;
+    video = MakeAndOpen("fullhd.avi", o);
+    ASSERT_FALSE(video.empty());
+    wnd.ResizeControl(IDC_PICTURE, 1000, 700);
+    ASSERT_TRUE(dlg.FitPictureToFrame());
+    ASSERT_EQ(dlg.GetViewSize(), (CPoint{1000, 562}));
+    const CPoint origin = PictureRect().TopLeft();
+    const auto at = [&](int x, int y) { return CPoint{origin.x + x, origin.y + y}; };
+    const std::filesystem::path crop = LabelFolder(video) / "crop.txt";
+
+    // A release outside the picture writes nothing and crop mode goes on.
+    ASSERT_TRUE(wnd.Click(IDC_BTN_CROP));
+    wnd.LButtonDown(at(100, 50));
+    wnd.MouseMove(at(300, 250));
+    wnd.LButtonUp(at(1200, 250));
+    EXPECT_FALSE(std::filesystem::exists(crop));
+    EXPECT_EQ(dlg.GetModeFlags(), MODE_VIDEO_OPEN | MODE_CROP);
+    EXPECT_TRUE(app.Boxes().empty());
+
+    wnd.LButtonDown(at(100, 50));
+    wnd.MouseMove(at(300, 250));
+    wnd.LButtonUp(at(300, 250));
+    EXPECT_EQ(ReadFileBytes(crop), "192,96,576,480\r\n");
+    EXPECT_EQ(dlg.GetModeFlags(), MODE_VIDEO_OPEN | MODE_IDLE);
+    ASSERT_EQ(app.Boxes().size(), 1u);
+    EXPECT_EQ(app.Boxes()[0].text, "crop 파일 생성 완료");
+    EXPECT_EQ(app.Boxes()[0].type, MessageBoxType::Ok);
+
+    // Dragged up and to the left: kept as dragged, each size truncated toward zero on its own.
+    ASSERT_TRUE(wnd.Click(IDC_BTN_CROP));
+    wnd.LButtonDown(at(300, 250));
+    wnd.MouseMove(at(100, 50));
+    wnd.LButtonUp(at(100, 50));
+    EXPECT_EQ(ReadFileBytes(crop), "576,480,192,96\r\n");
+    EXPECT_EQ(dlg.GetModeFlags(), MODE_VIDEO_OPEN | MODE_IDLE);
+    // No region was added by either drag.
+    EXPECT_EQ(dlg.GetLabelManager()->GetCount(), 0);
+}
+
 }  // namespace

@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <iterator>
+#include <string>
 
 #include "dialogs/DlgHelp.h"
 #include "dialogs/DlgMoreLabel.h"
@@ -27,6 +29,38 @@ TEST_F(SideDialogsTest, HelpShowsTheKeyReferenceInItsFont) {
     const std::string& text = help->GetControlText(IDC_EDIT_HELP);
     EXPECT_EQ(text.rfind("- 재생 관련 - \r\n", 0), 0u);
     EXPECT_NE(text.back(), '\n');
+}
+
+TEST_F(SideDialogsTest, HelpTextIsTheKeyReferenceLineForLine) {
+    // Written out here rather than taken from the program, so that an edit to the reference
+    // shows up. Blanks at line ends are part of the text.
+    const char* const lines[] = {
+        "- 재생 관련 - ",
+        "SpaceBar : 동영상 재생. Toggle ",
+        "Left key : 동영상 이전 프레임 이동",
+        "Right key : 동영상 다음 프레임 이동",
+        "'n'/'N' : (N)ext labeled frame. Label이 포함된 다음 Frame을 검색해서 이동. ",
+        "'b'/'B' : (B)ackward to Prev labeled frame. Label이 포함된 이전 Frame을 검색해서 이동. ",
+        "",
+        "",
+        "- 편집 관련 - ",
+        "'c', 'C' : (C)opy & paste Labels. 현재 frame의 roi 항목을 모두 다음 frame으로 복사.",
+        "'d', 'D', 'Delete' : (D)elete selected Roi. 선택된 ROI 항목 삭제",
+        "'e', 'E': 현재 프레임의 모든 ROI항목 삭제",
+        "",
+        "",
+        "- etc - ",
+        "'t', 'T': (T)racking ROI",
+        "'l', 'L' : Next (L)abel 활성화",
+        "'k', 'K': Skip label 지정'm', 'M': More dialog 오픈esc : 프로그램 종료",
+    };
+    std::string expected;
+    for (std::size_t i = 0; i < std::size(lines); ++i) {
+        expected += i == 0 ? "" : "\r\n";
+        expected += lines[i];
+    }
+    ASSERT_NE(HelpWindow(), nullptr);
+    EXPECT_EQ(HelpWindow()->GetControlText(IDC_EDIT_HELP), expected);
 }
 
 TEST_F(SideDialogsTest, HelpIsShownOnceHiddenAndShownAgainUnchanged) {
