@@ -155,6 +155,15 @@ bool QtKeyHook::eventFilter(QObject* watched, QEvent* event) {
 }
 
 bool QtKeyHook::OnKeyPress(QKeyEvent& event) {
+    // A key pressed with Alt held (Alt itself included), and F10, are menu keys rather than
+    // key-downs of the window: none of its commands runs on them and the focus stays. Alt with a
+    // caption's letter presses that button through Qt's own shortcut, which has already run.
+    // Ctrl+Alt is AltGr on many keyboards and types ordinary keys.
+    const Qt::KeyboardModifiers mods = event.modifiers();
+    const bool altHeld = mods.testFlag(Qt::AltModifier) || event.key() == Qt::Key_Alt;
+    if ((altHeld && !mods.testFlag(Qt::ControlModifier)) || event.key() == Qt::Key_F10) {
+        return false;
+    }
     if (IDialogEvents* handler = m_window.EventHandler()) {
         InputMessage msg;
         msg.type = InputMessage::Type::KeyDown;

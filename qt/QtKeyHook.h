@@ -16,7 +16,9 @@ int VirtualKeyFromEvent(const QKeyEvent& event);
 // key press and wheel event of the window before Qt dispatches it to the focused or hovered
 // widget, hands it to the handler's PreTranslateMessage and eats it when the handler consumed
 // it. A passed-on key then gets the standard dialog keys (QtDialogWindow::HandleStandardKey);
-// anything else goes on to Qt as usual, and the wheel always does.
+// anything else goes on to Qt as usual, and the wheel always does. Keys pressed with Alt held,
+// and F10, are menu keys: the hook leaves them to Qt (Alt with a caption's letter presses that
+// button).
 //
 // The hook looks at the events Qt hands to the window's QWindow, once per input event: Qt hands
 // an unused key or wheel event on to every parent widget in turn, and hooking at widget level

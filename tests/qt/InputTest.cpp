@@ -286,6 +286,31 @@ TEST_F(WindowInput, CtrlLettersAreNoMnemonics) {
     EXPECT_EQ(events.KeyCodes(), (std::vector<int>{0x11, 'K', 0x11, 'C'}));
 }
 
+TEST_F(WindowInput, AltKeysAreMenuKeysTheHookNeverSees) {
+    ASSERT_TRUE(ShowAndActivate(*window));
+    Ctl(IDC_PICTURE)->setFocus();
+    events.consume = ConsumeAll;
+    // Held Alt makes a key a menu key: none of the window's commands (T tracks, C copies, an
+    // arrow steps, a digit picks a label) may run on it, and Alt alone is no key-down either.
+    // Alt with a caption's letter is left to Qt's own mnemonic shortcut.
+    QTest::keyClick(Handle(), Qt::Key_T, Qt::AltModifier);
+    QTest::keyClick(Handle(), Qt::Key_C, Qt::AltModifier);
+    QTest::keyClick(Handle(), Qt::Key_Right, Qt::AltModifier);
+    QTest::keyClick(Handle(), Qt::Key_1, Qt::AltModifier);
+    QTest::keyClick(Handle(), Qt::Key_F10);
+    EXPECT_TRUE(events.messages.empty()) << ::testing::PrintToString(events.log);
+
+    // Without Alt the same keys are the hook's again; Ctrl+Alt (AltGr) types ordinary keys.
+    QTest::keyClick(Handle(), Qt::Key_T);
+    QTest::keyClick(Handle(), Qt::Key_F9);
+    QTest::keyClick(Handle(), Qt::Key_Q, Qt::ControlModifier | Qt::AltModifier);
+    const std::vector<int> codes = events.KeyCodes();
+    ASSERT_GE(codes.size(), 3u) << ::testing::PrintToString(events.log);
+    EXPECT_EQ(codes[0], 'T');
+    EXPECT_EQ(codes[1], 0x78);
+    EXPECT_EQ(codes.back(), 'Q');
+}
+
 TEST_F(WindowInput, HiddenOrDisabledButtonsIgnoreTheirMnemonic) {
     ASSERT_TRUE(ShowAndActivate(*window));
     Ctl(IDC_BTN_SKIP)->hide();
