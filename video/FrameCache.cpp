@@ -115,6 +115,18 @@ void CFrameCache::Erase(int key) {
     m_index.erase(found);
 }
 
+void CFrameCache::EraseBelow(int key) {
+    for (auto it = m_lru.begin(); it != m_lru.end();) {
+        if (it->key < key) {
+            m_nBytes -= it->bytes;
+            m_index.erase(it->key);
+            it = m_lru.erase(it);
+        } else {
+            ++it;
+        }
+    }
+}
+
 void CFrameCache::Clear() {
     m_lru.clear();
     m_index.clear();

@@ -40,6 +40,8 @@ class CFrameCache {
     // one). Null when the budget cannot hold the frame; nothing is evicted then.
     cv::Mat* Slot(int key, cv::Size size, int type);
     void Erase(int key);
+    // Erases every frame whose key is below `key`, the pinned one included.
+    void EraseBelow(int key);
 
     // The pinned key is never evicted; kNoKey pins nothing.
     static constexpr int kNoKey = -2147483647 - 1;

@@ -137,8 +137,14 @@ int CVideoManager::CurrentFrameIndex() const {
 
 void CVideoManager::DropFrame() {
     m_matFrame.release();
-    m_cache.Erase(kUncertainKey);
     m_cache.Pin(CFrameCache::kNoKey);
+}
+
+void CVideoManager::ForgetUncertain() {
+    if (m_cache.Pinned() < 0) {
+        m_cache.Pin(CFrameCache::kNoKey);
+    }
+    m_cache.EraseBelow(0);
 }
 
 void CVideoManager::Forget() {
@@ -188,8 +194,17 @@ void CVideoManager::Keep(int index, const cv::Mat& image) {
 void CVideoManager::MarkShownCertain(int index) {
     m_nShown = index;
     m_bShownCertain = true;
-    m_cache.Erase(kUncertainKey);
     m_cache.Pin(index);
+    ForgetUncertain();
+}
+
+void CVideoManager::ShowUncertain(int index, const cv::Mat& image) {
+    if (&image != &m_matFrame) {
+        image.copyTo(m_matFrame);
+    }
+    m_nShown = index;
+    m_bShownCertain = false;
+    m_cache.Pin(UncertainKey(index));
 }
 
 bool CVideoManager::ShowCached(int index) {
@@ -273,6 +288,9 @@ bool CVideoManager::SeekExact(int index, Purpose why) {
         // Only a frame read before can be recognised where the seek lands.
         const int anchor = m_fingerprints.KnownAtOrBefore(want, kForwardReadLimit);
         if (anchor < 0) {
+            if (attempt == 0 && why == Purpose::kPrevious) {
+                return ReadUncertainBlock(index);
+            }
             break;
         }
         const int landed = SeekAndIdentify(anchor);
@@ -303,6 +321,8 @@ bool CVideoManager::SeekExact(int index, Purpose why) {
 }
 
 bool CVideoManager::SeekCapture(int index) {
+    // A new stretch: what the capture counted after an earlier seek may not agree with this one.
+    ForgetUncertain();
     if (!SetCapturePosition(index)) {
         DropFrame();
         m_nDecoderNext = -1;
@@ -328,12 +348,52 @@ bool CVideoManager::DecodeUncertain() {
         MarkShownCertain(known);
         return true;
     }
-    m_nShown = TruncateToInt(CapturePosition() - 1.0);
-    m_bShownCertain = false;
-    m_cache.Erase(kUncertainKey);
-    Keep(kUncertainKey, m_matFrame);
-    m_cache.Pin(kUncertainKey);
+    const int index = TruncateToInt(CapturePosition() - 1.0);
+    Keep(UncertainKey(index), m_matFrame);
+    ShowUncertain(index, m_matFrame);
     return true;
+}
+
+bool CVideoManager::ReadUncertainBlock(int index) {
+    ForgetUncertain();
+    const int start = std::max(0, index - BlockFrames() + 1);
+    m_nDecoderNext = -1;
+    if (!SetCapturePosition(start)) {
+        DropFrame();
+        return false;
+    }
+    // The capture counts one frame per read after its seek, so this ends after the block.
+    for (int guard = index - start + 1; guard >= 0; --guard) {
+        double msec = 0.0;
+        if (!GrabAndRetrieve(m_matScratch, msec)) {
+            DropFrame();
+            m_nShown = TruncateToInt(CapturePosition() - 1.0);
+            m_bShownCertain = false;
+            return false;
+        }
+        const int known = m_fingerprints.Identify(MakeFingerprint(m_matScratch, msec));
+        if (known >= 0) {
+            // The block reaches back into frames read before: from here on it is exact.
+            m_nDecoderNext = known + 1;
+            if (known > index) {
+                break;
+            }
+            Keep(known, m_matScratch);
+            if (known == index) {
+                m_matScratch.copyTo(m_matFrame);
+                MarkShownCertain(index);
+                return true;
+            }
+            return ReadForwardTo(index);
+        }
+        const int counted = TruncateToInt(CapturePosition() - 1.0);
+        Keep(UncertainKey(counted), m_matScratch);
+        if (counted >= index) {
+            ShowUncertain(counted, m_matScratch);
+            return true;
+        }
+    }
+    return SeekCapture(index);
 }
 
 bool CVideoManager::ShowFrameAt(int index, Purpose why) {
@@ -341,11 +401,11 @@ bool CVideoManager::ShowFrameAt(int index, Purpose why) {
         DropFrame();
         return false;
     }
-    if (index == m_nShown && !m_bShownCertain) {
-        // The frame on screen came from a plain capture seek: a reload gives back exactly that
-        // picture, as the clean copy of what is shown.
-        if (const cv::Mat* clean = m_cache.Find(kUncertainKey)) {
-            clean->copyTo(m_matFrame);
+    if (!m_bShownCertain) {
+        // Within a stretch reached by a plain capture seek: a reload gives back exactly the
+        // picture on screen, and steps go to the frames read with it.
+        if (const cv::Mat* kept = m_cache.Find(UncertainKey(index))) {
+            ShowUncertain(index, *kept);
             return true;
         }
     }
@@ -356,8 +416,10 @@ bool CVideoManager::ShowFrameAt(int index, Purpose why) {
         index - m_nDecoderNext <= kForwardReadLimit) {
         return ReadForwardTo(index);
     }
-    if (why == Purpose::kNext && m_nDecoderNext < 0 && !m_bShownCertain) {
-        // After a plain capture seek the decoder stands just after the shown frame.
+    if (why == Purpose::kNext && m_nDecoderNext < 0 && !m_bShownCertain &&
+        TruncateToInt(CapturePosition()) == index) {
+        // The capture stands just before this frame by its own count: read on, as after any
+        // plain seek.
         return DecodeUncertain();
     }
     return SeekExact(index, why);

@@ -120,6 +120,11 @@ class CVideoManager {
     bool SeekExact(int index, Purpose why);
     // The capture's plain seek and read; the frame shown is the one the capture says is index.
     bool SeekCapture(int index);
+    // A step back where no frame read before is near: one plain seek to the start of the block
+    // behind index and reading forward, the frames numbered by the capture's own count.
+    bool ReadUncertainBlock(int index);
+    void ShowUncertain(int index, const cv::Mat& image);
+    void ForgetUncertain();
     // Decodes the next frame where the decoder's index is not known.
     bool DecodeUncertain();
     // Decodes frame `index` (the decoder's certain next frame) into the current frame when
@@ -150,10 +155,12 @@ class CVideoManager {
     int m_nFrameCount = 1;
     std::array<cv::Scalar, 30> m_colors;
 
-    // Clean decoded frames by index; the frame on screen is pinned. A shown frame whose index
-    // rests on the capture's arithmetic alone is kept under kUncertainKey instead, so that a
-    // reload restores exactly that picture but no other path takes it for a certain index.
-    static constexpr int kUncertainKey = -1;
+    // Clean decoded frames by index; the frame on screen is pinned. Frames whose index rests on
+    // the capture's count alone (read after a plain capture seek into a part never read) are
+    // kept under UncertainKey(index), below every certain key, so that no certain lookup takes
+    // them; they serve reloads and steps through that stretch only while the frame on screen
+    // belongs to it, and are dropped when the next stretch starts or a certain frame is shown.
+    static constexpr int UncertainKey(int index) { return -2 - index; }
     CFrameCache m_cache{kCacheBudget};
     CFrameFingerprints m_fingerprints;
     // The index of the frame on screen (position minus one), whether its picture comes from

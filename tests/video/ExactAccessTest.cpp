@@ -83,6 +83,12 @@ class SequentialFrames {
                                : "shows no frame of the file";
     }
 
+    // Which frame of the file this picture is when read in order; -1 when none.
+    int Find(const cv::Mat& frame) const {
+        const auto at = std::find(m_digests.begin(), m_digests.end(), Digest(frame));
+        return at == m_digests.end() ? -1 : static_cast<int>(at - m_digests.begin());
+    }
+
   private:
     std::vector<uint64_t> m_digests;
     std::map<int, cv::Mat> m_frames;
@@ -324,6 +330,76 @@ TEST(ExactAccessUnread, ASeekIntoAPartNeverReadFollowsTheCapture) {
     }
     ASSERT_TRUE(vm.SeekFrame(0));
     expectShown(0, "seek to the first frame");
+}
+
+// Stepping back from a seek into a part never read: one capture seek reads the block behind the
+// frame, and the next steps back and forth are served from it. On this clip the capture counts
+// frames exactly, so the stamps tell that the numbering follows the file.
+TEST(ExactAccessUnread, StepsBackFromASeekIntoAPartNeverReadNeedFewSeeks) {
+    TempDir dir;
+    const auto path = MakeClip(dir / "long-group.mp4", LongGroupOptions());
+    CVideoManager vm;
+    ASSERT_TRUE(vm.Open(path));
+    ASSERT_TRUE(vm.ReadNextFrame());
+    auto expectShown = [&](int n, const std::string& step) {
+        EXPECT_EQ(vm.CurrentFrameIndex(), n) << step;
+        EXPECT_EQ(ReadStampedIndex(vm.CurrentFrame()), n) << step;
+        EXPECT_LE(vm.CacheBytes(), vm.CacheBudget()) << step;
+    };
+    ASSERT_TRUE(vm.SeekFrame(350));
+    expectShown(350, "seek into the part never read");
+    const int seeks = vm.CaptureSeekCount();
+    for (int n = 349; n >= 270; --n) {
+        ASSERT_TRUE(vm.ReadPreviousFrame()) << n;
+        expectShown(n, "step back to " + std::to_string(n));
+        if (n % 25 == 0) {
+            const cv::Mat clean = vm.CurrentFrame().clone();
+            vm.DrawRois({ROI{0, 2, 1, {60, 60, 200, 180}, 1}});
+            ASSERT_TRUE(vm.ReloadCurrentFrame());
+            expectShown(n, "reload at " + std::to_string(n));
+            EXPECT_EQ(cv::norm(clean, vm.CurrentFrame(), cv::NORM_INF), 0) << n;
+        }
+    }
+    EXPECT_LE(vm.CaptureSeekCount() - seeks, 2) << "80 steps back";
+    for (int n = 271; n <= 300; ++n) {
+        ASSERT_TRUE(vm.ReadNextFrame()) << n;
+        expectShown(n, "read on to " + std::to_string(n));
+    }
+    EXPECT_LE(vm.CaptureSeekCount() - seeks, 2) << "and forward again";
+}
+
+// The same on the phone clip, where the capture's own count is two frames off in its second
+// group of pictures: each step still shows the frame of the file just before (or after) the
+// one shown before it, as stepping through a film should.
+TEST(ExactAccessUnread, StepsThroughAPartNeverReadOfThePhoneClipAreContiguous) {
+    std::error_code ec;
+    if (!std::filesystem::exists(kBoxClip, ec)) {
+        GTEST_SKIP() << kBoxClip << " is not there";
+    }
+    SequentialFrames truth;
+    ASSERT_TRUE(truth.Load(kBoxClip, 0, -1));
+    CVideoManager vm;
+    ASSERT_TRUE(vm.Open(kBoxClip));
+    ASSERT_TRUE(vm.ReadNextFrame());
+    ASSERT_TRUE(vm.SeekFrame(399));
+    int shown = truth.Find(vm.CurrentFrame());
+    ASSERT_GE(shown, 0);
+    const int seeks = vm.CaptureSeekCount();
+    for (int n = 398; n >= 320; --n) {
+        ASSERT_TRUE(vm.ReadPreviousFrame()) << n;
+        EXPECT_EQ(vm.CurrentFrameIndex(), n);
+        const int now = truth.Find(vm.CurrentFrame());
+        EXPECT_EQ(now, shown - 1) << "step back to " << n;
+        shown = now;
+    }
+    for (int n = 321; n <= 340; ++n) {
+        ASSERT_TRUE(vm.ReadNextFrame()) << n;
+        EXPECT_EQ(vm.CurrentFrameIndex(), n);
+        const int now = truth.Find(vm.CurrentFrame());
+        EXPECT_EQ(now, shown + 1) << "read on to " << n;
+        shown = now;
+    }
+    EXPECT_LE(vm.CaptureSeekCount() - seeks, 2);
 }
 
 // Without room for a single frame nothing is cached, and every read still shows its frame.

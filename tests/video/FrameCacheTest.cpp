@@ -115,6 +115,21 @@ TEST(FrameCache, AShrunkBudgetEvictsAtOnceButKeepsThePinnedFrame) {
     EXPECT_EQ(cache.Count(), 0u);
 }
 
+TEST(FrameCache, ErasingBelowAKeyLeavesTheKeysAboveIt) {
+    CFrameCache cache(8 * kFrameBytes);
+    for (int key : {-7, -3, -2, 0, 4}) {
+        ASSERT_TRUE(Put(cache, key, key + 10));
+    }
+    cache.Pin(-3);
+    cache.EraseBelow(0);
+    EXPECT_FALSE(cache.Contains(-7));
+    EXPECT_FALSE(cache.Contains(-3)) << "even when pinned";
+    EXPECT_FALSE(cache.Contains(-2));
+    EXPECT_EQ(ValueOf(cache, 0), 10);
+    EXPECT_EQ(ValueOf(cache, 4), 14);
+    EXPECT_EQ(cache.Bytes(), 2 * kFrameBytes);
+}
+
 cv::Mat Noise(int seed) {
     cv::Mat m(48, 64, CV_8UC3);
     cv::RNG rng(static_cast<uint64_t>(seed));
