@@ -199,6 +199,21 @@ TEST_F(LabelPaletteTest, GoShowsTheFirstFrameOfTheLabelAndSelectsIt) {
     EXPECT_TRUE(app.Boxes().empty());
 }
 
+TEST_F(LabelPaletteTest, GoWhilePlayingKeepsPlayingFromTheLabelsFirstFrame) {
+    ASSERT_NO_FATAL_FAILURE(OpenLabelled());
+    ASSERT_TRUE(wnd.Click(IDC_BTN_PLAY));
+    wnd.FireTimer(PLAY_TIMER_ID);
+    ASSERT_EQ(ShownFrameIndex(), 1);
+
+    ASSERT_TRUE(wnd.Click(kMainGoButtonIds[2]));  // label 3: frames 6, 14 and 17
+    EXPECT_EQ(ShownFrameIndex(), 6);
+    EXPECT_EQ(dlg.GetModeFlags(), MODE_VIDEO_OPEN | MODE_IDLE | MODE_PLAYING);
+    EXPECT_TRUE(wnd.TimerRunning(PLAY_TIMER_ID));
+    wnd.FireTimer(PLAY_TIMER_ID);
+    EXPECT_EQ(ShownFrameIndex(), 7);
+    EXPECT_EQ(wnd.GetControlText(IDC_STATIC_FRAME), "7");
+}
+
 TEST_F(LabelPaletteTest, GoButtonsOfTheMoreLabelDialogReachEveryLabel) {
     ASSERT_NO_FATAL_FAILURE(OpenLabelled());
     struct Case {
@@ -211,6 +226,7 @@ TEST_F(LabelPaletteTest, GoButtonsOfTheMoreLabelDialogReachEveryLabel) {
         EXPECT_EQ(dlg.GetLabelManager()->GetCurLabel(), c.label);
         ExpectMorePalette(c.label);
         EXPECT_EQ(RadiosEnabled(), c.label != 30);
+        ExpectMainPalette(c.label <= 12 || c.label == 30 ? c.label : 0);
     }
     // Labels absent from the folder have their GO disabled.
     EXPECT_FALSE(MoreWindow()->Click(kMoreGoButtonIds[6]));
