@@ -42,6 +42,82 @@ int DigitForShiftedSymbol(int qtKey) {
     }
 }
 
+// Keys outside the command set still get their own code, so the key trace names the key. The
+// punctuation keys of a US keyboard are named by the key, shifted or not.
+int OtherKeyCode(int qtKey, bool keypad) {
+    if (keypad) {
+        switch (qtKey) {
+            case Qt::Key_Asterisk:
+                return 0x6A;
+            case Qt::Key_Plus:
+                return 0x6B;
+            case Qt::Key_Minus:
+                return 0x6D;
+            case Qt::Key_Period:
+            case Qt::Key_Comma:
+                return 0x6E;
+            case Qt::Key_Slash:
+                return 0x6F;
+            default:
+                break;
+        }
+    }
+    switch (qtKey) {
+        case Qt::Key_Clear:
+            return 0x0C;
+        case Qt::Key_Pause:
+            return 0x13;
+        case Qt::Key_CapsLock:
+            return 0x14;
+        case Qt::Key_Meta:
+        case Qt::Key_Super_L:
+            return 0x5B;
+        case Qt::Key_Super_R:
+            return 0x5C;
+        case Qt::Key_Menu:
+            return 0x5D;
+        case Qt::Key_NumLock:
+            return 0x90;
+        case Qt::Key_ScrollLock:
+            return 0x91;
+        case Qt::Key_Semicolon:
+        case Qt::Key_Colon:
+            return 0xBA;
+        case Qt::Key_Equal:
+        case Qt::Key_Plus:
+            return 0xBB;
+        case Qt::Key_Comma:
+        case Qt::Key_Less:
+            return 0xBC;
+        case Qt::Key_Minus:
+        case Qt::Key_Underscore:
+            return 0xBD;
+        case Qt::Key_Period:
+        case Qt::Key_Greater:
+            return 0xBE;
+        case Qt::Key_Slash:
+        case Qt::Key_Question:
+            return 0xBF;
+        case Qt::Key_QuoteLeft:
+        case Qt::Key_AsciiTilde:
+            return 0xC0;
+        case Qt::Key_BracketLeft:
+        case Qt::Key_BraceLeft:
+            return 0xDB;
+        case Qt::Key_Backslash:
+        case Qt::Key_Bar:
+            return 0xDC;
+        case Qt::Key_BracketRight:
+        case Qt::Key_BraceRight:
+            return 0xDD;
+        case Qt::Key_Apostrophe:
+        case Qt::Key_QuoteDbl:
+            return 0xDE;
+        default:
+            return 0;
+    }
+}
+
 }  // namespace
 
 int VirtualKeyFromQt(int qtKey, Qt::KeyboardModifiers modifiers, quint32 nativeScanCode) {
@@ -107,6 +183,9 @@ int VirtualKeyFromQt(int qtKey, Qt::KeyboardModifiers modifiers, quint32 nativeS
         if (const int digit = DigitForShiftedSymbol(qtKey)) {
             return digit;
         }
+    }
+    if (const int code = OtherKeyCode(qtKey, keypad)) {
+        return code;
     }
     return kUnhandledKey;
 }

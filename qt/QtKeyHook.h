@@ -8,7 +8,9 @@ class QtDialogWindow;
 // The virtual-key code the dialog logic knows for a Qt key event: Escape 0x1B, Space 0x20,
 // arrows 0x25 to 0x28, Delete 0x2E, Enter 0x0D, Tab 0x09, digits of the main keyboard 0x30 to
 // 0x39 (also with Shift), letters 0x41 to 0x5A in either case. Keypad digits get the keypad
-// codes 0x60 to 0x69 and every other key a code that names none of the program's commands.
+// codes 0x60 to 0x69, punctuation and lock keys their usual codes (punctuation by its key on a
+// US keyboard: ',' and '<' are both 0xBC), and every other key a code that names none of the
+// program's commands.
 int VirtualKeyFromQt(int qtKey, Qt::KeyboardModifiers modifiers, quint32 nativeScanCode = 0);
 int VirtualKeyFromEvent(const QKeyEvent& event);
 

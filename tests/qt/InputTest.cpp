@@ -606,6 +606,18 @@ TEST(VirtualKeys, QtKeysMapToTheDialogsKeyCodes) {
         {Qt::Key_T, Qt::ShiftModifier, 0x54},
         {Qt::Key_Z, Qt::NoModifier, 0x5A},
         {Qt::Key_F1, Qt::NoModifier, 0x70},
+        // Other keys keep their own codes, so the key trace names them.
+        {Qt::Key_Comma, Qt::NoModifier, 0xBC},
+        {Qt::Key_Less, Qt::ShiftModifier, 0xBC},
+        {Qt::Key_Minus, Qt::NoModifier, 0xBD},
+        {Qt::Key_Minus, Qt::KeypadModifier, 0x6D},
+        {Qt::Key_Asterisk, Qt::ShiftModifier, 0x38},  // Shift+8
+        {Qt::Key_Asterisk, Qt::KeypadModifier, 0x6A},
+        {Qt::Key_Semicolon, Qt::NoModifier, 0xBA},
+        {Qt::Key_BracketRight, Qt::NoModifier, 0xDD},
+        {Qt::Key_Apostrophe, Qt::NoModifier, 0xDE},
+        {Qt::Key_CapsLock, Qt::NoModifier, 0x14},
+        {Qt::Key_Menu, Qt::NoModifier, 0x5D},
     };
     for (const Case& c : cases) {
         EXPECT_EQ(VirtualKeyFromQt(c.key, c.mods), c.vk) << std::hex << c.key;
