@@ -160,11 +160,13 @@ int CVideoManager::BlockFrames() const {
     return static_cast<int>(std::min<size_t>(block, kStepBackBlockLimit));
 }
 
-bool CVideoManager::GrabAndRetrieve(cv::Mat& out, double& msec) {
+bool CVideoManager::GrabAndRetrieve(cv::Mat& out, double& msec, bool& grabbed) {
+    grabbed = false;
     try {
         if (!m_capture.grab()) {
             return false;
         }
+        grabbed = true;
         msec = m_capture.get(cv::CAP_PROP_POS_MSEC);
         if (!m_capture.retrieve(out, 0) || out.empty()) {
             return false;
@@ -220,9 +222,11 @@ bool CVideoManager::ShowCached(int index) {
 CVideoManager::Decoded CVideoManager::DecodeCertain(int index, bool keep, bool show) {
     cv::Mat& image = show ? m_matFrame : m_matScratch;
     double msec = 0.0;
-    if (!GrabAndRetrieve(image, msec)) {
-        // The end of the video: the decoder stays where it is, and frame `index` does not exist.
-        m_nDecoderNext = index;
+    bool grabbed = false;
+    if (!GrabAndRetrieve(image, msec, grabbed)) {
+        // At the end of the video the decoder stays where it is and frame `index` does not
+        // exist; a frame decoded without a picture still counts.
+        m_nDecoderNext = grabbed ? index + 1 : index;
         return Decoded::kEnd;
     }
     m_nDecoderNext = index + 1;
@@ -269,7 +273,8 @@ int CVideoManager::SeekAndIdentify(int anchor) {
         return -1;
     }
     double msec = 0.0;
-    if (!GrabAndRetrieve(m_matScratch, msec)) {
+    bool grabbed = false;
+    if (!GrabAndRetrieve(m_matScratch, msec, grabbed)) {
         return -1;
     }
     const int landed = m_fingerprints.Identify(MakeFingerprint(m_matScratch, msec));
@@ -334,7 +339,8 @@ bool CVideoManager::SeekCapture(int index) {
 bool CVideoManager::DecodeUncertain() {
     m_nDecoderNext = -1;
     double msec = 0.0;
-    if (!GrabAndRetrieve(m_matFrame, msec)) {
+    bool grabbed = false;
+    if (!GrabAndRetrieve(m_matFrame, msec, grabbed)) {
         DropFrame();
         m_nShown = TruncateToInt(CapturePosition() - 1.0);
         m_bShownCertain = false;
@@ -365,7 +371,8 @@ bool CVideoManager::ReadUncertainBlock(int index) {
     // The capture counts one frame per read after its seek, so this ends after the block.
     for (int guard = index - start + 1; guard >= 0; --guard) {
         double msec = 0.0;
-        if (!GrabAndRetrieve(m_matScratch, msec)) {
+        bool grabbed = false;
+        if (!GrabAndRetrieve(m_matScratch, msec, grabbed)) {
             DropFrame();
             m_nShown = TruncateToInt(CapturePosition() - 1.0);
             m_bShownCertain = false;

@@ -133,7 +133,9 @@ class CVideoManager {
     // Seeks the capture to `anchor`, decodes one frame into the scratch image and returns its
     // index as the fingerprints tell it, or -1.
     int SeekAndIdentify(int anchor);
-    bool GrabAndRetrieve(cv::Mat& out, double& msec);
+    // Decodes the next frame into out. `grabbed` tells whether the decoder moved on by a frame,
+    // which it does even when the picture then cannot be had.
+    bool GrabAndRetrieve(cv::Mat& out, double& msec, bool& grabbed);
     bool SetCapturePosition(int index);
     void Keep(int index, const cv::Mat& image);
     void MarkShownCertain(int index);
