@@ -28,7 +28,8 @@
 // reloads and seeks take them from there, read forward from the decoder when that is short,
 // or seek the capture to a frame read before and tell by its fingerprint where the seek really
 // landed. Only a seek into a part of the file never read before relies on the capture's own
-// frame arithmetic, which on files with irregular timestamps can be off by a few frames.
+// frame arithmetic, which on files with irregular timestamps can be off by a few frames; steps
+// from such a frame go through a block read after one seek and numbered by the capture's count.
 //
 // Ownership and threading: owned by the main dialog, one per opened video, used only on the
 // user-interface thread. OpenCV exceptions never leave this class: they become failure results.
@@ -61,7 +62,7 @@ class CVideoManager {
     // For tests and benchmarks: a smaller budget, applied at once.
     void SetCacheBudget(size_t bytes) { m_cache.SetBudget(bytes); }
     // How often the capture was asked to seek since construction (each seek decodes from the
-    // previous key frame, the cost this class exists to avoid).
+    // previous key frame, the cost the cache is there to avoid).
     int CaptureSeekCount() const { return m_nCaptureSeeks; }
 
     // The current frame image (drawing canvas); empty before the first read and after a failed one.
