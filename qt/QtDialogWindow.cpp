@@ -638,6 +638,16 @@ void QtDialogWindow::contextMenuEvent(QContextMenuEvent* event) {
     event->accept();
 }
 
+void QtDialogWindow::RequestKeyboardContextMenu() {
+    if (m_handler == nullptr) {
+        return;
+    }
+    const QWidget* focus = focusWidget();
+    const QPoint g =
+        focus != nullptr ? focus->mapToGlobal(QPoint(0, 0)) : mapToGlobal(QPoint(0, 0));
+    m_handler->OnContextMenu({g.x(), g.y()});
+}
+
 int QtDialogWindow::TrackPopupMenu(const CPoint& screen, const std::string& text, int commandId,
                                    bool enabled) {
     QMenu menu(this);
@@ -680,6 +690,10 @@ bool QtDialogWindow::HandleStandardKey(const QKeyEvent& event) {
     }
     if (key == Qt::Key_Escape) {
         SendCommand(IDCANCEL);
+        return true;
+    }
+    if (key == Qt::Key_Menu) {
+        RequestKeyboardContextMenu();
         return true;
     }
     const Qt::KeyboardModifiers mods = event.modifiers();

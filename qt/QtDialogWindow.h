@@ -89,9 +89,13 @@ class QtDialogWindow : public QDialog, public IDialogWindow {
     int EndResult() const { return m_endResult; }
 
     // The standard dialog keys for a key-down the handler passed on: Enter clicks the default
-    // button, Escape sends OnCommand(IDCANCEL), and a plain letter (no Alt, Ctrl or Meta) that is
-    // the mnemonic of an enabled, visible button clicks it. True when the key was used.
+    // button, Escape sends OnCommand(IDCANCEL), the menu key asks for the context menu, and a
+    // plain letter (no Alt, Ctrl or Meta) that is the mnemonic of an enabled, visible button
+    // clicks it. True when the key was used.
     bool HandleStandardKey(const QKeyEvent& event);
+    // A context menu asked for from the keyboard (the menu key, Shift+F10): OnContextMenu at the
+    // top-left corner of the focused control, in screen pixels.
+    void RequestKeyboardContextMenu();
     // The enabled, visible button whose caption marks this letter with '&' (nullptr if none).
     QAbstractButton* ButtonForMnemonic(QChar letter) const;
 

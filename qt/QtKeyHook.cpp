@@ -241,6 +241,11 @@ bool QtKeyHook::OnKeyPress(QKeyEvent& event) {
     const Qt::KeyboardModifiers mods = event.modifiers();
     const bool altHeld = mods.testFlag(Qt::AltModifier) || event.key() == Qt::Key_Alt;
     if ((altHeld && !mods.testFlag(Qt::ControlModifier)) || event.key() == Qt::Key_F10) {
+        if (event.key() == Qt::Key_F10 && mods == Qt::ShiftModifier) {
+            // The keyboard's way to the context menu, like a right-button release.
+            m_window.RequestKeyboardContextMenu();
+            return true;
+        }
         return false;
     }
     if (IDialogEvents* handler = m_window.EventHandler()) {

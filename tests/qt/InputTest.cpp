@@ -134,6 +134,30 @@ TEST_F(WindowInput, RightPressThenContextMenuOnRelease) {
     EXPECT_TRUE(events.MouseOf("lup").empty());
 }
 
+TEST_F(WindowInput, MenuKeyAndShiftF10AskForTheContextMenuAtTheFocusedControl) {
+    ASSERT_TRUE(ShowAndActivate(*window));
+    Ctl(IDC_PICTURE)->setFocus();
+    const QPoint corner = Ctl(IDC_PICTURE)->mapToGlobal(QPoint(0, 0));
+
+    // The menu key is a key-down like any other first; passed on, it asks for the menu.
+    QTest::keyClick(Handle(), Qt::Key_Menu);
+    EXPECT_EQ(events.KeyCodes(), (std::vector<int>{0x5D}));
+    ASSERT_EQ(events.MouseOf("context").size(), 1u);
+    EXPECT_EQ(events.MouseOf("context")[0].p, (CPoint{corner.x(), corner.y()}));
+
+    // Consumed by the hook, it asks for nothing.
+    events.consume = ConsumeAll;
+    QTest::keyClick(Handle(), Qt::Key_Menu);
+    EXPECT_EQ(events.MouseOf("context").size(), 1u);
+
+    // Shift+F10 is a menu key: the hook never sees F10, the menu is asked for all the same.
+    QTest::keyClick(Handle(), Qt::Key_F10, Qt::ShiftModifier);
+    EXPECT_EQ(events.KeyCodes(), (std::vector<int>{0x5D, 0x5D, 0x10}));
+    ASSERT_EQ(events.MouseOf("context").size(), 2u);
+    EXPECT_EQ(events.MouseOf("context")[1].p, (CPoint{corner.x(), corner.y()}));
+    EXPECT_TRUE(events.MouseOf("rdown").empty());
+}
+
 TEST_F(WindowInput, CursorPositionAndButtonStateOnDemand) {
     ASSERT_TRUE(ShowAndActivate(*window));
     QCursor::setPos(window->mapToGlobal(QPoint(123, 45)));
