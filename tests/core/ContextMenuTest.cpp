@@ -132,6 +132,34 @@ TEST_F(ContextMenu, DeletingLabelThreeAfterFrame120KeepsFrame120AndBefore) {
     EXPECT_EQ(wnd.Ctl(IDC_PICTURE).paintCount, paints);
 }
 
+TEST_F(ContextMenu, DeletionStartsAfterTheFrameOfTheRightClickWhilePlaybackMovesOn) {
+    const auto video = MakeVideo();
+    ASSERT_FALSE(video.empty());
+    for (int f : {2, 3, 4, 5}) {
+        WriteLabelFile(video, f, {MakeRoi(f, 3, 0, kRoiA)});
+    }
+    ASSERT_TRUE(OpenViaButton(video));
+    wnd.ScrollSlider(2);
+    ASSERT_TRUE(wnd.Click(IDC_BTN_PLAY));
+    wnd.RButtonDown(FrameToClient({220, 170}));
+    // Two ticks while the button is held: frame 4 is on screen when the menu comes.
+    wnd.FireTimer(PLAY_TIMER_ID);
+    wnd.FireTimer(PLAY_TIMER_ID);
+    ASSERT_EQ(ShownFrameIndex(), 4);
+    wnd.SetMenuAnswer(ID_DELETE_LABEL_AFTER);
+    dlg.OnContextMenu({500, 400});
+
+    ASSERT_EQ(wnd.MenuCalls().size(), 1u);
+    EXPECT_EQ(wnd.MenuCalls()[0].text, "Delete selected Label 3 (from this frame index: 2)");
+    EXPECT_TRUE(HasRoi(*this, 3, 2));
+    EXPECT_EQ(ReadLabelFile(video, 2), LabelLine(kRoiA, 3, 0));
+    for (int f : {3, 4, 5}) {
+        EXPECT_FALSE(HasRoi(*this, 3, f)) << f;
+        EXPECT_FALSE(std::filesystem::exists(LabelFolder(video) / (std::to_string(f) + ".txt")))
+            << f;
+    }
+}
+
 TEST_F(ContextMenu, DismissedMenuDeletesNothing) {
     const auto video = MakeVideo();
     ASSERT_FALSE(video.empty());

@@ -284,6 +284,45 @@ TEST_F(MouseEditing, NothingHappensWithoutAVideo) {
     EXPECT_EQ(wnd.Ctl(IDC_PICTURE).paintCount, 0);
 }
 
+TEST_F(MouseEditing, HeldButtonWithoutAGrabShowsTheSelectedRoiDisplacedAndCommitsNothing) {
+    const auto video = OpenWith({MakeRoi(0, 1, 0, kRoiA), MakeRoi(0, 2, 0, kRoiB)});
+    ASSERT_FALSE(video.empty());
+    const std::string before = ReadLabelFile(video, 0);
+    // A click on the ROI selects it; its release puts the anchor back at 0, 0.
+    const CPoint onA = FrameToClient({220, 170});
+    wnd.LButtonDown(onA);
+    wnd.LButtonUp(onA);
+    ASSERT_EQ(Store().GetSelLabel(), 1);
+    ASSERT_EQ(dlg.GetModeFlags(), MODE_VIDEO_OPEN | MODE_IDLE);
+
+    // A press beside the picture starts nothing; moving with the button held over the picture
+    // shows the selected ROI moved by the cursor's distance from that anchor, alone.
+    const CRect pic = PictureRect();
+    wnd.LButtonDown({pic.left - 3, pic.top + 5});
+    ASSERT_EQ(dlg.GetModeFlags(), MODE_VIDEO_OPEN | MODE_IDLE);
+    const CPoint p{pic.left + 9, pic.top + 8};
+    wnd.MouseMove(p);
+    const CPoint d = dlg.ViewPointToImage(p);
+    ASSERT_NE(d, (CPoint{0, 0}));
+    const CRect band = kRoiA.Offset(d.x, d.y);
+    ASSERT_LT(band.right, dlg.GetVideoManager()->GetWidth());
+    ASSERT_LT(band.bottom, dlg.GetVideoManager()->GetHeight());
+    EXPECT_EQ(PaintedPixel(*this, band.left, (band.top + band.bottom) / 2), kRubberBand);
+    EXPECT_NE(PaintedPixel(*this, kRoiA.left, (kRoiA.top + kRoiA.bottom) / 2), kLabel1Color);
+    EXPECT_NE(PaintedPixel(*this, kRoiB.left, (kRoiB.top + kRoiB.bottom) / 2), kLabel2Color);
+
+    // The release inside the picture commits nothing and shows every ROI where it was.
+    wnd.LButtonUp(p);
+    CRect rect;
+    ASSERT_TRUE(HasRoi(*this, 1, 0, &rect));
+    EXPECT_EQ(rect, kRoiA);
+    EXPECT_EQ(ReadLabelFile(video, 0), before);
+    EXPECT_EQ(dlg.GetModeFlags(), MODE_VIDEO_OPEN | MODE_IDLE);
+    EXPECT_EQ(PaintedPixel(*this, kRoiA.left, (kRoiA.top + kRoiA.bottom) / 2), kLabel1Color);
+    EXPECT_EQ(PaintedPixel(*this, kRoiB.left, (kRoiB.top + kRoiB.bottom) / 2), kLabel2Color);
+    EXPECT_NE(PaintedPixel(*this, band.left, (band.top + band.bottom) / 2), kRubberBand);
+}
+
 struct SizeCase {
     const char* name;
     int width;  // frame pixels wanted
