@@ -46,6 +46,10 @@ CTagwrightDlg::CTagwrightDlg(IDialogWindow& window, IAppServices& app)
 CTagwrightDlg::~CTagwrightDlg() {
     // The window may already be gone here, so only memory is released; OnDestroy is where the
     // window is still there to stop the timer.
+    ReleaseOwnedObjects();
+}
+
+void CTagwrightDlg::ReleaseOwnedObjects() {
     delete m_pVideoManager;
     m_pVideoManager = nullptr;
     delete m_pLabelManager;
@@ -187,16 +191,7 @@ void CTagwrightDlg::OnDestroy() {
         m_wnd.KillTimer(PLAY_TIMER_ID);
         m_nModeFlags &= ~MODE_PLAYING;
     }
-    delete m_pVideoManager;
-    m_pVideoManager = nullptr;
-    delete m_pLabelManager;
-    m_pLabelManager = nullptr;
-    delete m_pDlgHelp;
-    m_pDlgHelp = nullptr;
-    delete m_pDlgMoreLabel;
-    m_pDlgMoreLabel = nullptr;
-    delete m_pDlgReport;
-    m_pDlgReport = nullptr;
+    ReleaseOwnedObjects();
 }
 
 void CTagwrightDlg::OnBtnOpen() {

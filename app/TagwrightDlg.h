@@ -134,6 +134,8 @@ private:
     void ReloadAndRefresh();
     // The window's state when no video is open (after a failed open).
     void ReturnToNoVideo();
+    // Deletes the video source, the label store and the side dialogs (safe to repeat).
+    void ReleaseOwnedObjects();
 
     IDialogWindow& m_wnd;
     IAppServices& m_app;
