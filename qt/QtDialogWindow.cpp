@@ -594,6 +594,7 @@ bool QtDialogWindow::IsCtrlDown() const {
 }
 
 void QtDialogWindow::SetCursor(CursorShape shape) {
+    m_cursorChosenInMove = true;
     setCursor(shape == CursorShape::Hand ? Qt::PointingHandCursor : Qt::ArrowCursor);
 }
 
@@ -613,8 +614,15 @@ void QtDialogWindow::mousePressEvent(QMouseEvent* event) {
 void QtDialogWindow::mouseMoveEvent(QMouseEvent* event) {
     const QPoint p = event->position().toPoint();
     event->accept();
+    // A cursor holds only for the move that chose it: a move whose handler chooses none shows
+    // the window's arrow again, so the hand never outlives the state that showed it (the hand
+    // over a ROI is for the idle window only).
+    m_cursorChosenInMove = false;
     if (m_handler != nullptr) {
         m_handler->OnMouseMove({p.x(), p.y()});
+    }
+    if (!m_cursorChosenInMove && cursor().shape() != Qt::ArrowCursor) {
+        setCursor(Qt::ArrowCursor);
     }
 }
 

@@ -138,4 +138,6 @@ class QtDialogWindow : public QDialog, public IDialogWindow {
     int m_execDepth = 0;
     int m_endResult = 0;
     std::unique_ptr<QtKeyHook> m_keyHook;
+    // Whether the handler chose a cursor during the mouse move being delivered.
+    bool m_cursorChosenInMove = false;
 };

@@ -172,6 +172,39 @@ TEST_F(WindowInput, CursorPositionAndButtonStateOnDemand) {
     EXPECT_FALSE(window->IsCtrlDown());
 }
 
+// A handler that shows the hand on the moves it is told to.
+class HandOnRequest : public RecordingEvents {
+  public:
+    bool handNextMove = false;
+    void OnMouseMove(const CPoint& p) override {
+        RecordingEvents::OnMouseMove(p);
+        if (handNextMove && window != nullptr) {
+            window->SetCursor(CursorShape::Hand);
+        }
+    }
+};
+
+TEST(WindowCursor, AMoveThatChoosesNoCursorShowsTheArrow) {
+    TestApp();
+    QtDialogWindow window(IDD_TAGWRIGHT_DIALOG, QtDialogWindow::Role::Main);
+    HandOnRequest events;
+    events.window = &window;
+    window.SetEventHandler(&events);
+    ASSERT_TRUE(ShowAndActivate(window));
+
+    events.handNextMove = true;
+    QTest::mouseMove(window.windowHandle(), QPoint(300, 200));
+    ASSERT_FALSE(events.MouseOf("move").empty());
+    EXPECT_EQ(window.cursor().shape(), Qt::PointingHandCursor);
+    // The handler leaves the cursor alone now (a draw is under way): the arrow comes back.
+    events.handNextMove = false;
+    const std::size_t moves = events.MouseOf("move").size();
+    QTest::mouseMove(window.windowHandle(), QPoint(310, 210));
+    ASSERT_GT(events.MouseOf("move").size(), moves);
+    EXPECT_EQ(window.cursor().shape(), Qt::ArrowCursor);
+    window.SetEventHandler(nullptr);
+}
+
 TEST_F(WindowInput, HandCursorShowsOnTheDialogButNotOverButtons) {
     window->SetCursor(CursorShape::Hand);
     EXPECT_EQ(window->cursor().shape(), Qt::PointingHandCursor);
