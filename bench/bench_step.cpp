@@ -311,14 +311,14 @@ int main(int argc, char** argv) {
     right.type = InputMessage::Type::KeyDown;
     right.vkCode = VK_RIGHT;
 
-    // Alternating rounds over the same stretch of the clip.
-    const int perRound = std::max(1, std::min(40, frameCount - 2));
+    // Alternating rounds. The dialog steps on through the clip instead of going back: frames it
+    // has shown once are kept decoded, and a step onto one of those would time a copy, not the
+    // decode that playback and the arrow keys meet on new frames.
+    const int perRound = std::max(1, std::min(40, (frameCount - 2) / 8));
     const int rounds = 3;
     std::vector<double> decode, stepCopy, stepConverted;
     auto stepRound = [&](OffscreenPainter::Keep keep, std::vector<double>& out) {
         painter.SetKeep(keep);
-        dlg->GetVideoManager()->SeekFrame(0);
-        dlg->RefreshView(1);
         const int paintsBefore = painter.Paints();
         for (int i = 0; i < perRound; ++i) {
             const auto t0 = Clock::now();
@@ -377,7 +377,8 @@ int main(int argc, char** argv) {
     {
         CVideoManager* vm = dlg->GetVideoManager();
         CLabelManager* lm = dlg->GetLabelManager();
-        vm->SeekFrame(0);
+        // Past every frame the rounds showed, so each read below decodes.
+        vm->SeekFrame(std::min(frameCount - perRound - 1, 2 * rounds * perRound + 2));
         for (int i = 0; i < perRound; ++i) {
             const auto t0 = Clock::now();
             vm->ReadNextFrame();
