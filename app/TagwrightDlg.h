@@ -42,7 +42,7 @@ constexpr int MODE_TRACK = 0x40;
 //   dialogs/LabelPalette.cpp  label buttons, GO buttons, class radios
 //   dialogs/ReportActions.cpp CROP button, report dialog actions
 class CTagwrightDlg : public IDialogEvents {
-public:
+  public:
     CTagwrightDlg(IDialogWindow& window, IAppServices& app);
     ~CTagwrightDlg() override;
     CTagwrightDlg(const CTagwrightDlg&) = delete;
@@ -124,7 +124,7 @@ public:
     IDialogWindow& Window() { return m_wnd; }
     IAppServices& App() { return m_app; }
 
-private:
+  private:
     // Controls to members (radios into m_nClass) and members to controls.
     void ReadClassFromRadios();
     void WriteClassToRadios();

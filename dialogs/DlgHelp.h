@@ -8,7 +8,7 @@
 // The key reference: a modeless window with a read-only text box, created hidden with the main
 // dialog and shown by its "?" button. OK, the close box and Escape only hide it.
 class CDlgHelp : public IDialogEvents {
-public:
+  public:
     CDlgHelp(std::unique_ptr<IDialogWindow> window, IAppServices& app);
     ~CDlgHelp() override;
 
@@ -19,7 +19,7 @@ public:
     void Hide();
     IDialogWindow& Window() { return *m_wnd; }
 
-private:
+  private:
     std::unique_ptr<IDialogWindow> m_wnd;
     IAppServices& m_app;
 };

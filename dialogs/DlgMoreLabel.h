@@ -8,7 +8,7 @@
 // Buttons for all thirty labels with a GO button each; kept in step with the main palette even
 // while hidden. Its close box and Escape only hide it.
 class CDlgMoreLabel : public IDialogEvents {
-public:
+  public:
     CDlgMoreLabel(std::unique_ptr<IDialogWindow> window, IAppServices& app);
     ~CDlgMoreLabel() override;
 
@@ -22,7 +22,7 @@ public:
     void Hide();
     IDialogWindow& Window() { return *m_wnd; }
 
-private:
+  private:
     std::unique_ptr<IDialogWindow> m_wnd;
     IAppServices& m_app;
 };

@@ -9,7 +9,7 @@
 // Comment dialog for the labelling report: modeless, created hidden, shown by the Report button.
 // OK hands the comment to the main dialog's report action; Cancel only hides it.
 class CDlgReport : public IDialogEvents {
-public:
+  public:
     CDlgReport(std::unique_ptr<IDialogWindow> window, IAppServices& app);
     ~CDlgReport() override;
 
@@ -21,7 +21,7 @@ public:
     void Hide();
     IDialogWindow& Window() { return *m_wnd; }
 
-private:
+  private:
     void OnOK();
 
     std::unique_ptr<IDialogWindow> m_wnd;

@@ -4,7 +4,9 @@
 
 namespace {
 
-int RoundPx(double v) { return static_cast<int>(std::floor(v + 0.5)); }
+int RoundPx(double v) {
+    return static_cast<int>(std::floor(v + 0.5));
+}
 
 }  // namespace
 

@@ -10,14 +10,14 @@
 enum class ControlKind {
     PushButton,
     DefaultPushButton,
-    ColorButton,   // push button whose caption colour can be set
-    RadioButton,   // auto radio button
+    ColorButton,  // push button whose caption colour can be set
+    RadioButton,  // auto radio button
     GroupBox,
-    Picture,       // picture area, black frame
-    Slider,        // horizontal trackbar, no tick marks
-    StaticText,    // centred static text
-    Edit,          // single-line edit with border
-    MultiLineEdit, // multi-line, read-only, no scroll bars, scrolls sideways
+    Picture,        // picture area, black frame
+    Slider,         // horizontal trackbar, no tick marks
+    StaticText,     // centred static text
+    Edit,           // single-line edit with border
+    MultiLineEdit,  // multi-line, read-only, no scroll bars, scrolls sideways
 };
 
 enum ControlStyle : unsigned {

@@ -18,8 +18,8 @@ struct SampleVideoOptions {
     double fps = 30.0;
     // Container and codec: ".mp4" paths are written as H.264, ".avi" as MJPG (exact pixels for
     // tests that compare colours).
-    int gop = 30;         // key-frame interval (H.264)
-    bool bFrames = false; // H.264 with B-frames
+    int gop = 30;          // key-frame interval (H.264)
+    bool bFrames = false;  // H.264 with B-frames
     // Blob: centre moves on a smooth path; its size grows from blobStart to blobEnd pixels.
     int blobStart = 80;
     int blobEnd = 120;

@@ -15,7 +15,7 @@ enum class MessageBoxResult { Ok, Yes, No };
 // Application-wide services: modal boxes, the file dialog, the wait cursor, the debug trace,
 // creating side windows from templates and reaching the main dialog.
 class IAppServices {
-public:
+  public:
     virtual ~IAppServices() = default;
 
     // Modal message box; keeps delivering timer ticks while open.

@@ -24,8 +24,8 @@ enum class CursorShape { Arrow, Hand };
 
 struct FontSpec {
     std::string face;
-    int heightPx = 0;   // cell height in pixels
-    int weight = 400;   // 400 normal, 500 medium, 700 bold
+    int heightPx = 0;  // cell height in pixels
+    int weight = 400;  // 400 normal, 500 medium, 700 bold
 };
 
 // A key-down or wheel message as seen before dispatch.
@@ -51,7 +51,7 @@ constexpr int VK_DELETE = 0x2E;
 // What a window hands to its logic. Every method has a do-nothing default so that side dialogs
 // implement only what they use.
 class IDialogEvents {
-public:
+  public:
     virtual ~IDialogEvents() = default;
     virtual bool OnInitDialog() { return true; }
     // Buttons, radio clicks, menu commands. IDOK/IDCANCEL come from Enter/Escape, the default
@@ -71,7 +71,7 @@ public:
 };
 
 class IDialogWindow {
-public:
+  public:
     virtual ~IDialogWindow() = default;
 
     // The logic that receives this window's events (not owned).

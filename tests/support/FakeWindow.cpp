@@ -41,10 +41,18 @@ const FakeWindow::Control& FakeWindow::Ctl(int id) const {
     return const_cast<FakeWindow*>(this)->Ctl(id);
 }
 
-void FakeWindow::EnableControl(int id, bool enable) { Ctl(id).enabled = enable; }
-bool FakeWindow::IsControlEnabled(int id) const { return Ctl(id).enabled; }
-void FakeWindow::SetControlText(int id, const std::string& text) { Ctl(id).text = text; }
-std::string FakeWindow::GetControlText(int id) const { return Ctl(id).text; }
+void FakeWindow::EnableControl(int id, bool enable) {
+    Ctl(id).enabled = enable;
+}
+bool FakeWindow::IsControlEnabled(int id) const {
+    return Ctl(id).enabled;
+}
+void FakeWindow::SetControlText(int id, const std::string& text) {
+    Ctl(id).text = text;
+}
+std::string FakeWindow::GetControlText(int id) const {
+    return Ctl(id).text;
+}
 
 void FakeWindow::SetCaptionColor(int id, const Rgb& color) {
     Control& c = Ctl(id);
@@ -52,7 +60,9 @@ void FakeWindow::SetCaptionColor(int id, const Rgb& color) {
     ++c.captionColorChanges;
 }
 
-void FakeWindow::SetControlFont(int id, const FontSpec& font) { Ctl(id).font = font; }
+void FakeWindow::SetControlFont(int id, const FontSpec& font) {
+    Ctl(id).font = font;
+}
 
 void FakeWindow::SetRadioIndex(int firstId, int index) {
     int i = 0;
@@ -105,15 +115,21 @@ void FakeWindow::SetSliderRange(int id, int minPos, int maxPos, bool /*redraw*/)
     }
 }
 
-void FakeWindow::SetSliderTickFrequency(int id, int freq) { Ctl(id).sliderTickFreq = freq; }
+void FakeWindow::SetSliderTickFrequency(int id, int freq) {
+    Ctl(id).sliderTickFreq = freq;
+}
 
 void FakeWindow::SetSliderPos(int id, int pos) {
     Control& c = Ctl(id);
     c.sliderPos = std::max(c.sliderMin, std::min(pos, c.sliderMax));
 }
 
-int FakeWindow::GetSliderPos(int id) const { return Ctl(id).sliderPos; }
-CRect FakeWindow::GetControlRect(int id) const { return Ctl(id).rect; }
+int FakeWindow::GetSliderPos(int id) const {
+    return Ctl(id).sliderPos;
+}
+CRect FakeWindow::GetControlRect(int id) const {
+    return Ctl(id).rect;
+}
 
 void FakeWindow::ResizeControl(int id, int width, int height) {
     Control& c = Ctl(id);
@@ -140,7 +156,9 @@ void FakeWindow::SetTimer(int id, int intervalMs) {
     ++m_timerStarts;
 }
 
-void FakeWindow::KillTimer(int id) { m_timers.erase(id); }
+void FakeWindow::KillTimer(int id) {
+    m_timers.erase(id);
+}
 
 int FakeWindow::TimerInterval(int id) const {
     auto it = m_timers.find(id);
@@ -166,7 +184,9 @@ cv::Mat FakeWindow::RenderedPicture(int id) const {
     return out;
 }
 
-bool FakeWindow::InitDialog() { return m_handler != nullptr && m_handler->OnInitDialog(); }
+bool FakeWindow::InitDialog() {
+    return m_handler != nullptr && m_handler->OnInitDialog();
+}
 
 bool FakeWindow::Click(int id) {
     auto it = m_controls.find(id);

@@ -18,7 +18,7 @@
 // (texts, colours, enabled states, slider, timers, painted pictures, cursors, menus) and lets a
 // test drive it (clicks, mouse, keys, timer ticks, resizes) without a display.
 class FakeWindow : public IDialogWindow {
-public:
+  public:
     struct Control {
         int id = 0;
         ControlKind kind = ControlKind::PushButton;
@@ -118,7 +118,7 @@ public:
     // Resizes the client area: the layout percentages are applied, then OnSize.
     void Resize(int cx, int cy);
 
-private:
+  private:
     const DialogTemplate* m_tmpl = nullptr;
     IDialogEvents* m_handler = nullptr;
     std::map<int, Control> m_controls;
@@ -142,7 +142,7 @@ private:
 // In-memory application services: message boxes answered from a script, a scripted file dialog,
 // a wait-cursor counter, the trace lines, and side windows created as FakeWindows.
 class FakeAppServices : public IAppServices {
-public:
+  public:
     struct Box {
         std::string text;
         MessageBoxType type;
@@ -167,7 +167,9 @@ public:
     const std::vector<Box>& Boxes() const { return m_boxes; }
     void ClearBoxes() { m_boxes.clear(); }
     // The next file dialog returns this (nullopt = cancel).
-    void SetFileDialogResult(std::optional<std::filesystem::path> p) { m_fileResult = std::move(p); }
+    void SetFileDialogResult(std::optional<std::filesystem::path> p) {
+        m_fileResult = std::move(p);
+    }
     const std::string& LastFilter() const { return m_lastFilter; }
     const std::filesystem::path& LastInitialDir() const { return m_lastInitialDir; }
     int FileDialogCalls() const { return m_fileDialogCalls; }
@@ -177,7 +179,7 @@ public:
     // The side window created from this template (nullptr when none was).
     FakeWindow* Window(int templateId) const;
 
-private:
+  private:
     CTagwrightDlg* m_mainDialog = nullptr;
     std::deque<MessageBoxResult> m_answers;
     std::vector<Box> m_boxes;

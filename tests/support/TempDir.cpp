@@ -9,7 +9,8 @@
 #include <unistd.h>
 
 TempDir::TempDir() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "tagwright-test-XXXXXX").string();
+    std::string pattern =
+        (std::filesystem::temp_directory_path() / "tagwright-test-XXXXXX").string();
     if (mkdtemp(pattern.data()) == nullptr) {
         throw std::runtime_error("mkdtemp failed");
     }
