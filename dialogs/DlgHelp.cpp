@@ -3,15 +3,6 @@
 #include "res/Resource.h"
 #include "res/Templates.h"
 
-CDlgHelp::CDlgHelp(std::unique_ptr<IDialogWindow> window, IAppServices& app)
-    : m_wnd(std::move(window)), m_app(app) {
-    m_wnd->SetEventHandler(this);
-}
-
-CDlgHelp::~CDlgHelp() {
-    m_wnd->SetEventHandler(nullptr);
-}
-
 bool CDlgHelp::OnInitDialog() {
     m_wnd->SetControlFont(IDC_EDIT_HELP, FontSpec{"Tahoma", 19, 500});
     m_wnd->SetControlText(IDC_EDIT_HELP, HelpText());
@@ -23,12 +14,4 @@ void CDlgHelp::OnCommand(int id) {
     if (id == IDOK || id == IDCANCEL) {
         Hide();
     }
-}
-
-void CDlgHelp::Show() {
-    m_wnd->ShowWindow(true);
-}
-
-void CDlgHelp::Hide() {
-    m_wnd->ShowWindow(false);
 }

@@ -22,15 +22,6 @@ int LabelFor(const int (&ids)[kLabels], int id) {
 
 }  // namespace
 
-CDlgMoreLabel::CDlgMoreLabel(std::unique_ptr<IDialogWindow> window, IAppServices& app)
-    : m_wnd(std::move(window)), m_app(app) {
-    m_wnd->SetEventHandler(this);
-}
-
-CDlgMoreLabel::~CDlgMoreLabel() {
-    m_wnd->SetEventHandler(nullptr);
-}
-
 bool CDlgMoreLabel::OnInitDialog() {
     return true;
 }
@@ -80,12 +71,4 @@ void CDlgMoreLabel::SetGoButtonEnabled(int n, bool enabled) {
         return;
     }
     m_wnd->EnableControl(kMoreGoButtonIds[n - 1], enabled);
-}
-
-void CDlgMoreLabel::Show() {
-    m_wnd->ShowWindow(true);
-}
-
-void CDlgMoreLabel::Hide() {
-    m_wnd->ShowWindow(false);
 }

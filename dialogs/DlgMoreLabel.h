@@ -2,15 +2,13 @@
 
 #include <memory>
 
-#include "app/platform/IAppServices.h"
-#include "app/platform/IDialogWindow.h"
+#include "dialogs/SideDialog.h"
 
 // Buttons for all thirty labels with a GO button each; kept in step with the main palette even
 // while hidden. Its close box and Escape only hide it.
-class CDlgMoreLabel : public IDialogEvents {
+class CDlgMoreLabel : public CSideDialog {
   public:
-    CDlgMoreLabel(std::unique_ptr<IDialogWindow> window, IAppServices& app);
-    ~CDlgMoreLabel() override;
+    using CSideDialog::CSideDialog;
 
     bool OnInitDialog() override;
     void OnCommand(int id) override;
@@ -18,11 +16,4 @@ class CDlgMoreLabel : public IDialogEvents {
     void SelectLabelInMoreLabel(int n, bool notifyMain);
     void ResetMoreLabel();
     void SetGoButtonEnabled(int n, bool enabled);
-    void Show();
-    void Hide();
-    IDialogWindow& Window() { return *m_wnd; }
-
-  private:
-    std::unique_ptr<IDialogWindow> m_wnd;
-    IAppServices& m_app;
 };

@@ -3,15 +3,6 @@
 #include "app/TagwrightDlg.h"
 #include "res/Resource.h"
 
-CDlgReport::CDlgReport(std::unique_ptr<IDialogWindow> window, IAppServices& app)
-    : m_wnd(std::move(window)), m_app(app) {
-    m_wnd->SetEventHandler(this);
-}
-
-CDlgReport::~CDlgReport() {
-    m_wnd->SetEventHandler(nullptr);
-}
-
 bool CDlgReport::OnInitDialog() {
     return true;
 }
@@ -27,14 +18,6 @@ void CDlgReport::OnCommand(int id) {
 
 void CDlgReport::SetComment(const std::string& text) {
     m_wnd->SetControlText(IDC_EDIT_COMMENT, text);
-}
-
-void CDlgReport::Show() {
-    m_wnd->ShowWindow(true);
-}
-
-void CDlgReport::Hide() {
-    m_wnd->ShowWindow(false);
 }
 
 void CDlgReport::OnOK() {
