@@ -74,6 +74,21 @@ bool WriteFile(const fs::path& path, const std::string& content) {
     return std::fclose(f) == 0;
 }
 
+// Reads a whole file with plain system calls; the bytes read (0 when it cannot be opened).
+size_t ReadWholeFile(const char* path, std::vector<char>& buf) {
+    const int fd = ::open(path, O_RDONLY);
+    if (fd < 0) {
+        return 0;
+    }
+    size_t bytes = 0;
+    ssize_t got;
+    while ((got = ::read(fd, buf.data(), buf.size())) > 0) {
+        bytes += static_cast<size_t>(got);
+    }
+    ::close(fd);
+    return bytes;
+}
+
 // The least any loader must do: open, read to the end, close each file.
 Span RawReadLoop(const fs::path& folder, int files, size_t& bytes) {
     std::vector<char> buf(64 * 1024);
@@ -81,15 +96,7 @@ Span RawReadLoop(const fs::path& folder, int files, size_t& bytes) {
     Stopwatch watch;
     for (int i = 0; i < files; ++i) {
         const std::string path = (folder / (std::to_string(i) + ".txt")).string();
-        int fd = ::open(path.c_str(), O_RDONLY);
-        if (fd < 0) {
-            continue;
-        }
-        ssize_t got;
-        while ((got = ::read(fd, buf.data(), buf.size())) > 0) {
-            bytes += static_cast<size_t>(got);
-        }
-        ::close(fd);
+        bytes += ReadWholeFile(path.c_str(), buf);
     }
     return watch.Elapsed();
 }
@@ -100,15 +107,7 @@ Span RawListAndReadLoop(const fs::path& folder, size_t& bytes) {
     bytes = 0;
     Stopwatch watch;
     for (const auto& entry : fs::directory_iterator(folder)) {
-        int fd = ::open(entry.path().c_str(), O_RDONLY);
-        if (fd < 0) {
-            continue;
-        }
-        ssize_t got;
-        while ((got = ::read(fd, buf.data(), buf.size())) > 0) {
-            bytes += static_cast<size_t>(got);
-        }
-        ::close(fd);
+        bytes += ReadWholeFile(entry.path().c_str(), buf);
     }
     return watch.Elapsed();
 }
