@@ -2,6 +2,7 @@
 // frame's file in the same call, except DeleteROI and DeleteSelectedROI, whose callers rewrite
 // the frame next.
 
+#include <algorithm>
 #include <climits>
 #include <system_error>
 
@@ -164,33 +165,30 @@ int CLabelManager::FindFirstFrame(int label) {
     return *idx->second.begin();
 }
 
+// N: the nearest labelled frame after cur, or -1 when there is none; also from beyond the last
+// listed frame, where going back to that frame would send the user the wrong way. A search that
+// starts at frame 0 (cur -1 or below) ends there when frame 0 is the first labelled frame: frame 0
+// is never a result.
 int CLabelManager::NextLabelledFrame(int cur) const {
-    const long long n = m_nFrameCountLength;
-    const long long s = static_cast<long long>(cur) + 1;
-    long long found = -1;
-    if (s >= 0 && s < n) {
-        auto it = m_listFrameCount.lower_bound(static_cast<int>(s));
-        if (it != m_listFrameCount.end()) {
-            found = it->first;
-        }
-    } else if (n == 0) {
+    const long long s = std::max(static_cast<long long>(cur) + 1, 0LL);
+    if (s > INT_MAX) {
         return -1;
-    } else {
-        // From the last listed frame or beyond, only the last entry is looked at.
-        if (GetFrameCount(static_cast<int>(n - 1)) > 0) {
-            found = n - 1;
-        }
     }
-    return found >= 1 ? static_cast<int>(found) : -1;
+    auto it = m_listFrameCount.lower_bound(static_cast<int>(s));
+    if (it == m_listFrameCount.end() || it->first < 1) {
+        return -1;
+    }
+    return it->first;
 }
 
+// B: the nearest labelled frame before cur, or -1 when there is none, wherever cur lies. At frame
+// 0 (or before it) there is nothing before, and cur itself comes back: the key then shows the
+// current frame again.
 int CLabelManager::PrevLabelledFrame(int cur) const {
-    const long long n = m_nFrameCountLength;
-    const long long s = static_cast<long long>(cur) - 1;
-    if (s < 0 || s >= n) {
+    if (cur <= 0) {
         return cur;
     }
-    auto it = m_listFrameCount.upper_bound(static_cast<int>(s));
+    auto it = m_listFrameCount.lower_bound(cur);
     if (it == m_listFrameCount.begin()) {
         return -1;
     }

@@ -195,42 +195,66 @@ TEST_F(LabelEditingTest, FindFirstFrameTakesTheSmallestOrTellsTheLabelIsMissing)
     EXPECT_EQ(CountOf(kNoSuchLabel), 2);
 }
 
-TEST_F(LabelEditingTest, LabelledFrameSearchOverCountsZeroZeroTwoZeroOne) {
-    Put(2, 1);
-    Put(2, 2);
-    Put(4, 1);
-    ASSERT_EQ(store.GetFrameCountLength(), 5);
+// Each row labels its frames (one record each, two on frame 2 of the first store) in a fresh
+// store, then asks both ways from `cur`. Rows marked "moved" went elsewhere before: from beyond
+// the last listed frame N came back to it and B showed the current frame again.
+TEST_F(LabelEditingTest, LabelledFrameSearch) {
+    constexpr int kMax = 2147483647;
+    constexpr int kMin = -2147483647 - 1;
+    const std::vector<int> counts00201 = {2, 2, 4};  // counts 0, 0, 2, 0, 1 on frames 0 to 4
     const struct {
+        std::vector<int> labelled;
         int cur, next, prev;
     } cases[] = {
-        {0, 2, 0}, {1, 2, -1}, {2, 4, -1}, {3, 4, 2},   {4, 4, 2},
-        {5, 4, 4}, {6, 4, 6},  {7, 4, 7},  {-1, 2, -1}, {-5, 4, -5},
+        {counts00201, 0, 2, 0},
+        {counts00201, 1, 2, -1},
+        {counts00201, 2, 4, -1},
+        {counts00201, 3, 4, 2},
+        {counts00201, 4, -1, 2},  // moved: N from the last listed frame came back to it
+        {counts00201, 5, -1, 4},  // moved: N
+        {counts00201, 6, -1, 4},  // moved: B from beyond the counts stayed put
+        {counts00201, 7, -1, 4},  // moved: both
+        {counts00201, -1, 2, -1},
+        {counts00201, -5, 2, -5},      // moved: N went to the last listed frame
+        {counts00201, kMax, -1, 4},    // moved: both
+        {counts00201, kMin, 2, kMin},  // moved: N
+        {{20, 40}, 45, -1, 40},        // moved: B did nothing and N went back to 40
+        {{20, 40}, 40, -1, 20},
+        {{20, 40}, 30, 40, 20},
+        {{20, 40}, 20, 40, -1},
+        {{20, 40}, 10, 20, -1},
+        {{0, 0, 0}, 0, -1, 0},  // counts 3, only frame 0 listed: N never lands on frame 0
+        {{0, 0, 0}, 9, -1, 0},  // moved: B from beyond stayed put
+        {{0, 0, 0}, 1, -1, 0},
+        {{0, 0, 0}, -1, -1, -1},
+        {{0, 5}, -1, -1, -1},  // a search from frame 0 stops at a labelled frame 0
+        {{}, 0, -1, 0},
+        {{}, 3, -1, -1},  // moved: B in an empty store showed the current frame again
     };
     for (const auto& c : cases) {
-        EXPECT_EQ(store.NextLabelledFrame(c.cur), c.next) << "next from " << c.cur;
-        EXPECT_EQ(store.PrevLabelledFrame(c.cur), c.prev) << "prev from " << c.cur;
+        store.ResetStore();
+        int label = 1;
+        for (int frame : c.labelled) {
+            Put(frame, label++);
+        }
+        EXPECT_EQ(store.NextLabelledFrame(c.cur), c.next)
+            << "next from " << c.cur << " over " << c.labelled.size() << " records";
+        EXPECT_EQ(store.PrevLabelledFrame(c.cur), c.prev)
+            << "prev from " << c.cur << " over " << c.labelled.size() << " records";
     }
 }
 
-TEST_F(LabelEditingTest, LabelledFrameSearchEdges) {
-    EXPECT_EQ(store.NextLabelledFrame(0), -1);  // no counts at all
-    EXPECT_EQ(store.PrevLabelledFrame(3), 3);
+TEST_F(LabelEditingTest, LabelledFrameSearchSkipsFramesWhoseRecordsWereDeleted) {
     Put(0, 1);
-    Put(0, 2);
-    Put(0, 3);  // counts 3: only frame 0 listed and labelled
-    EXPECT_EQ(store.NextLabelledFrame(0), -1);
-    EXPECT_EQ(store.NextLabelledFrame(9), -1);
-    EXPECT_EQ(store.PrevLabelledFrame(1), 0);
-    EXPECT_EQ(store.NextLabelledFrame(2147483647), -1);
-    EXPECT_EQ(store.PrevLabelledFrame(-2147483647 - 1), -2147483647 - 1);
-
-    // A frame whose records were all deleted stays listed but is no longer labelled.
+    Put(3, 1);
     Put(6, 1);
     store.DeleteROI(6, 1);
-    EXPECT_EQ(store.GetFrameCountLength(), 7);
-    EXPECT_EQ(store.NextLabelledFrame(6), -1);
+    store.DeleteROI(3, 1);
+    EXPECT_EQ(store.GetFrameCountLength(), 7);  // still listed, no longer labelled
+    EXPECT_EQ(store.NextLabelledFrame(0), -1);
     EXPECT_EQ(store.NextLabelledFrame(2), -1);
     EXPECT_EQ(store.PrevLabelledFrame(6), 0);
+    EXPECT_EQ(store.PrevLabelledFrame(9), 0);
 }
 
 }  // namespace
