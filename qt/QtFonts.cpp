@@ -88,20 +88,16 @@ double AverageCharWidth(const QFont& font) {
 QFont NarrowToAverageWidth(QFont font, double targetPx) {
     int stretch = std::clamp(font.stretch() > 0 ? font.stretch() : 100, kMinStretch, 100);
     // Two or three steps settle it: one to the estimate, one more when a condensed face came.
-    for (int step = 0; step < 4; ++step) {
+    for (int step = 0; step < 4 && stretch > kMinStretch; ++step) {
         font.setStretch(stretch);
         const double avg = AverageCharWidth(font);
         if (avg <= targetPx || avg <= 0.0) {
-            break;
+            return font;
         }
-        const int next =
-            std::max(kMinStretch, static_cast<int>(std::floor(stretch * targetPx / avg)));
-        stretch = next < stretch ? next : stretch - 1;
-        if (stretch < kMinStretch) {
-            break;
-        }
+        const int next = static_cast<int>(std::floor(stretch * targetPx / avg));
+        stretch = std::clamp(next, kMinStretch, stretch - 1);
     }
-    font.setStretch(std::max(stretch, kMinStretch));
+    font.setStretch(stretch);
     return font;
 }
 
@@ -141,14 +137,13 @@ QFont DialogFont(const DialogTemplate& tmpl) {
     font = NarrowToAverageWidth(font, 4.0 * ScaleForTemplate(tmpl).x);
     // The substitute's letters are not proportioned like the original's everywhere (a caption
     // heavy in wide letters comes out wider), so the tightest caption may ask for a little more.
-    for (int step = 0; step < 3; ++step) {
+    for (int step = 0; step < 3 && font.stretch() > kMinStretch; ++step) {
         const double worst = WorstCaptionFit(tmpl, font);
-        if (worst >= 1.0 || font.stretch() <= kMinStretch) {
+        if (worst >= 1.0) {
             break;
         }
         const int next = static_cast<int>(std::floor(font.stretch() * worst));
-        font.setStretch(
-            std::clamp(next < font.stretch() ? next : font.stretch() - 1, kMinStretch, 100));
+        font.setStretch(std::clamp(next, kMinStretch, font.stretch() - 1));
     }
     return font;
 }
