@@ -64,63 +64,45 @@ TEST(SliderColumns, LabelledAndCurrentFramesMarkTheColumnsTheirHandlePositionsOw
     }
 }
 
-const CRect kRoi{200, 150, 260, 200};
-
-class SliderMarksOnWindow : public DialogTest {
-  protected:
-    // The fake window paints one column per pixel of the slider's width.
-    SliderScale Scale() const {
-        return SliderScale{wnd.Ctl(IDC_SLIDER).sliderMax, wnd.Ctl(IDC_SLIDER).rect.Width() - 1};
-    }
-    SliderMark MarkOf(int frame) const {
-        return wnd.Ctl(IDC_SLIDER).marks.at(static_cast<size_t>(Scale().ColumnOf(frame)));
-    }
-};
-
-TEST_F(SliderMarksOnWindow, MarksFollowEditsLabelsAndVideosButNotSteps) {
+TEST_F(DialogTest, SliderMarksFollowEditsLabelsAndVideosButNotSteps) {
     const auto video = MakeVideo();
     ASSERT_FALSE(video.empty());
+    const CRect roi{200, 150, 260, 200};
     for (int f : {3, 4, 5}) {
-        WriteLabelFile(video, f, {MakeRoi(f, 1, 0, kRoi)});
+        WriteLabelFile(video, f, {MakeRoi(f, 1, 0, roi)});
     }
-    WriteLabelFile(video, 10, {MakeRoi(10, 2, 0, kRoi)});
+    WriteLabelFile(video, 10, {MakeRoi(10, 2, 0, roi)});
     ASSERT_TRUE(OpenViaButton(video));
     const FakeWindow::Control& slider = wnd.Ctl(IDC_SLIDER);
-    ASSERT_EQ(slider.marks.size(), static_cast<size_t>(slider.rect.Width()));
-    EXPECT_EQ(MarkOf(4), SliderMark::CurrentLabel);
-    EXPECT_EQ(MarkOf(10), SliderMark::Labelled);
-    EXPECT_EQ(MarkOf(7), SliderMark::None);
+    const SliderScale scale{slider.sliderMax, slider.rect.Width() - 1};  // no handle here
+    auto markOf = [&](int f) { return slider.marks.at(scale.ColumnOf(f)); };
+    EXPECT_EQ(markOf(4), SliderMark::CurrentLabel);
+    EXPECT_EQ(markOf(10), SliderMark::Labelled);
+    EXPECT_EQ(markOf(7), SliderMark::None);
     EXPECT_EQ(slider.marksColor, (Rgb{0, 0, 255}));  // label 1's colour
 
-    // Steps change nothing the marks show: nothing is handed over and nothing recomputed.
     const int handOvers = slider.marksHandOvers;
-    for (int i = 0; i < 3; ++i) {
-        wnd.KeyDown(VK_RIGHT);
-    }
+    wnd.KeyDown(VK_RIGHT);
     wnd.ScrollSlider(10);
     ASSERT_EQ(ShownFrameIndex(), 10);
-    EXPECT_EQ(slider.marksHandOvers, handOvers);
+    EXPECT_EQ(slider.marksHandOvers, handOvers) << "a step changes nothing the marks show";
 
     ASSERT_TRUE(wnd.Click(kMainLabelButtonIds[1]));  // Label 02
-    EXPECT_EQ(MarkOf(10), SliderMark::CurrentLabel);
-    EXPECT_EQ(MarkOf(4), SliderMark::Labelled);
+    EXPECT_EQ(markOf(10), SliderMark::CurrentLabel);
+    EXPECT_EQ(markOf(4), SliderMark::Labelled);
     EXPECT_EQ(slider.marksColor, (Rgb{0, 128, 0}));
 
-    // E empties frame 10: its last ROI goes, and so does its mark.
-    wnd.KeyDown(0x45);
-    EXPECT_EQ(MarkOf(10), SliderMark::None);
+    wnd.KeyDown('E');  // frame 10 loses its last ROI
+    EXPECT_EQ(markOf(10), SliderMark::None);
 
     // The menu deletion refreshes nothing, yet the stretch after frame 3 leaves the slider.
     wnd.ScrollSlider(3);
     wnd.SetMenuAnswer(ID_DELETE_LABEL_AFTER);
-    const CPoint at = FrameToClient({220, 170});
-    wnd.RButtonDown(at);
-    dlg.OnContextMenu(at);
-    EXPECT_NE(MarkOf(3), SliderMark::None);
-    EXPECT_EQ(MarkOf(4), SliderMark::None);
-    EXPECT_EQ(MarkOf(5), SliderMark::None);
+    wnd.RButtonDown(FrameToClient({220, 170}));
+    dlg.OnContextMenu(FrameToClient({220, 170}));
+    EXPECT_NE(markOf(3), SliderMark::None);
+    EXPECT_EQ(markOf(4), SliderMark::None);
 
-    // A new video without labels shows none.
     ASSERT_FALSE(MakeAndOpen("other.avi").empty());
     EXPECT_EQ(Picture(slider.marks).find_first_not_of('.'), std::string::npos);
 }
