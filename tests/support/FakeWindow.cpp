@@ -137,6 +137,7 @@ void FakeWindow::SetSliderMarks(int id, CSliderMarks* marks) {
         c.marksColor = marks->CurrentColor();
     }
 }
+
 CRect FakeWindow::GetControlRect(int id) const {
     return Ctl(id).rect;
 }
