@@ -49,4 +49,5 @@ void CTagwrightDlg::OnDeleteLabelAfter() {
     m_pLabelManager->DeleteLabelAfter(m_pLabelManager->GetSelFrame(),
                                       m_pLabelManager->GetSelLabel());
     m_app.EndWaitCursor();
+    UpdateSliderMarks();  // the view stays, but the deleted stretch leaves the slider
 }

@@ -125,7 +125,23 @@ bool CTagwrightDlg::PaintFrame(const cv::Mat& displayImage) {
     char text[16];
     std::snprintf(text, sizeof text, "%d", index);
     m_wnd.SetControlText(IDC_STATIC_FRAME, text);
+    // Every edit ends in a refresh, so the marks follow edits from here; a plain step changes
+    // nothing they depend on and hands nothing over.
+    UpdateSliderMarks();
     return true;
+}
+
+void CTagwrightDlg::UpdateSliderMarks() {
+    const bool open = (m_nModeFlags & MODE_VIDEO_OPEN) != 0 && m_pVideoManager != nullptr;
+    Rgb color;
+    if (open && m_pLabelManager != nullptr) {
+        const cv::Scalar bgr = m_pVideoManager->LabelColor(m_pLabelManager->GetCurLabel());
+        color = Rgb{static_cast<std::uint8_t>(bgr[2]), static_cast<std::uint8_t>(bgr[1]),
+                    static_cast<std::uint8_t>(bgr[0])};
+    }
+    if (m_sliderMarks.Follow(open ? m_pLabelManager : nullptr, color)) {
+        m_wnd.SetSliderMarks(IDC_SLIDER, &m_sliderMarks);
+    }
 }
 
 namespace {

@@ -186,6 +186,9 @@ void CTagwrightDlg::OnSize(int /*cx*/, int /*cy*/) {
 
 void CTagwrightDlg::OnDestroy() {
     m_hCursor = CursorShape::Arrow;
+    // The marks read the store, which goes away below.
+    m_wnd.SetSliderMarks(IDC_SLIDER, nullptr);
+    m_sliderMarks.Follow(nullptr, Rgb{});
     if ((m_nModeFlags & MODE_PLAYING) != 0) {
         // The timer must stop before the video source it reads from goes away.
         m_wnd.KillTimer(PLAY_TIMER_ID);
@@ -241,6 +244,7 @@ void CTagwrightDlg::OpenCurrentVideo() {
     const int frameCount = m_pVideoManager->GetFrameCount();
     m_wnd.SetSliderRange(IDC_SLIDER, 0, frameCount, false);
     m_wnd.SetSliderTickFrequency(IDC_SLIDER, frameCount + 1);
+    m_sliderMarks.SetFrameCount(frameCount);
 
     m_nModeFlags |= MODE_VIDEO_OPEN;
     ComputeViewSize();
@@ -305,4 +309,6 @@ void CTagwrightDlg::ReturnToNoVideo() {
     for (int n = 1; n <= 30; ++n) {
         SetGoButtonEnabled(n, false);
     }
+    m_sliderMarks.SetFrameCount(0);
+    UpdateSliderMarks();
 }

@@ -4,6 +4,7 @@
 #include <memory>
 #include <string>
 
+#include "app/SliderMarks.h"
 #include "app/platform/IAppServices.h"
 #include "app/platform/IDialogWindow.h"
 #include "labels/Geometry.h"
@@ -132,6 +133,8 @@ class CTagwrightDlg : public IDialogEvents {
     CRect PictureRect() const;
     // Reloads the shown frame and refreshes with overlay when a frame came.
     void ReloadAndRefresh();
+    // Hands the slider its marks again when the store, the current label or the video changed.
+    void UpdateSliderMarks();
     // The window's state when no video is open (after a failed open).
     void ReturnToNoVideo();
     // Deletes the video source, the label store and the side dialogs (safe to repeat).
@@ -162,4 +165,5 @@ class CTagwrightDlg : public IDialogEvents {
     // The ROI that a press on empty picture area removed, put back if the draw is abandoned.
     bool m_bHavePendingRemoved = false;
     ROI m_pendingRemoved;
+    CSliderMarks m_sliderMarks;
 };

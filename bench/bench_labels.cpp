@@ -2,6 +2,8 @@
 // per-frame queries and saves at 1,000 and 1,000,000 records, and a class change over 100,000
 // frames against a plain rewrite of the same files. Prints human-readable figures and one
 // "RATIO <name> <value>" line per target. Works under /tmp and removes its files afterwards.
+// It starts with the slider marks' recomputation after an edit on 100,000 labelled frames;
+// `bench_labels marks` runs only that part.
 
 #include <fcntl.h>
 #include <time.h>
@@ -16,6 +18,7 @@
 #include <string>
 #include <vector>
 
+#include "app/SliderMarks.h"
 #include "labels/LabelManager.h"
 
 namespace fs = std::filesystem;
@@ -186,10 +189,107 @@ void MakeDenseFolder(const fs::path& folder, int files, int perFrame, int frame2
     WriteFile(folder / (std::to_string(frame2) + ".txt"), TwoRecordContent(frame2, 0));
 }
 
+// Slider marks of a 1,000-pixel slider over a store of 100,000 labelled frames (stretches of 50
+// frames, label 1 and label 2 taking turns, gaps of 10): the recomputation that follows one edit
+// (the cost the operator could notice), an edit and its recomputation together, a repaint with
+// nothing changed (what a step costs), and for scale a plain walk over the labelled frames.
+void BenchSliderMarks() {
+    const int kLabelled = 100000;
+    const int kSpan = 999;  // 1,000 columns
+    CLabelManager store;    // no label folder: the edits stay in memory
+    int frames = 0;
+    for (int n = 0; n < kLabelled; ++n) {
+        const int stretch = n / 50;
+        const int f = stretch * 60 + n % 50;
+        store.SetCurLabel(stretch % 2 + 1);
+        store.AddROI(f, CRect{10, 10, 60, 60}, 0, 0);
+        frames = f + 1;
+    }
+    frames += 100;
+    store.SetCurLabel(1);
+    CSliderMarks marks;
+    marks.SetFrameCount(frames);
+    marks.Follow(&store, Rgb{0, 0, 255});
+    marks.Columns(kSpan);
+
+    // One edit alternates between removing and putting back a ROI in the middle of the video.
+    ROI roi;
+    const int editFrame = 60000 / 60 * 60 + 10;
+    store.FindROI(store.GetCurLabel(), editFrame, roi);
+    bool removed = false;
+    auto edit = [&] {
+        if (removed) {
+            store.RestoreROI(roi);
+        } else {
+            store.DeleteROI(editFrame, roi.nLabel);
+        }
+        removed = !removed;
+    };
+
+    const int kPerBatch = 500;
+    Span recompute, both, unchanged, walk;
+    size_t sink = 0;
+    for (int batch = 0; batch < 7; ++batch) {
+        double cpu = 0;
+        double wall = 0;
+        for (int i = 0; i < kPerBatch; ++i) {
+            edit();
+            Stopwatch w;
+            sink += marks.Columns(kSpan).size();
+            const Span s = w.Elapsed();
+            cpu += s.cpu;
+            wall += s.wall;
+        }
+        KeepBest(recompute, Span{wall / kPerBatch, cpu / kPerBatch});
+        Stopwatch w2;
+        for (int i = 0; i < kPerBatch; ++i) {
+            edit();
+            sink += marks.Columns(kSpan).size();
+        }
+        Span s2 = w2.Elapsed();
+        KeepBest(both, Span{s2.wall / kPerBatch, s2.cpu / kPerBatch});
+        Stopwatch w3;
+        for (int i = 0; i < kPerBatch; ++i) {
+            sink += marks.Columns(kSpan).size();
+        }
+        Span s3 = w3.Elapsed();
+        KeepBest(unchanged, Span{s3.wall / kPerBatch, s3.cpu / kPerBatch});
+        Stopwatch w4;
+        for (int f = store.FirstLabelledFrameFrom(0); f >= 0;
+             f = store.FirstLabelledFrameFrom(f + 1)) {
+            ++sink;
+        }
+        KeepBest(walk, w4.Elapsed());
+    }
+    const std::vector<SliderMark>& columns = marks.Columns(kSpan);
+    const auto marked = std::count_if(columns.begin(), columns.end(),
+                                      [](SliderMark m) { return m != SliderMark::None; });
+    std::printf("slider marks, %d labelled frames of %d, %d columns (%ld marked), %d recomputes\n",
+                kLabelled, frames, kSpan + 1, static_cast<long>(marked), marks.Recomputations());
+    std::printf("(best batch of %d, per call)                        wall         cpu\n",
+                kPerBatch);
+    std::printf("recompute after one edit:                    %9.2f us %9.2f us  (target < 1000)\n",
+                recompute.wall * 1e6, recompute.cpu * 1e6);
+    std::printf("edit + recompute:                            %9.2f us %9.2f us\n", both.wall * 1e6,
+                both.cpu * 1e6);
+    std::printf("repaint with nothing changed (a step):       %9.3f us %9.3f us\n",
+                unchanged.wall * 1e6, unchanged.cpu * 1e6);
+    std::printf("plain walk over every labelled frame:        %9.2f us %9.2f us\n", walk.wall * 1e6,
+                walk.cpu * 1e6);
+    std::printf("RATIO marks_update_us %.2f\n", recompute.cpu * 1e6);
+    if (sink == 42) {
+        std::printf(" ");
+    }
+}
+
 }  // namespace
 
-int main() {
+int main(int argc, char** argv) {
     std::setvbuf(stdout, nullptr, _IOLBF, 0);  // figures appear as they are measured
+    BenchSliderMarks();
+    if (argc > 1 && std::string(argv[1]) == "marks") {
+        return 0;
+    }
     std::string pattern = (fs::temp_directory_path() / "tagwright-bench-XXXXXX").string();
     if (mkdtemp(pattern.data()) == nullptr) {
         std::fprintf(stderr, "cannot make a folder under /tmp\n");

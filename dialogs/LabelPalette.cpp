@@ -49,6 +49,7 @@ void CTagwrightDlg::SelectLabel(int n, bool notifyMoreLabel) {
     if (notifyMoreLabel && m_pDlgMoreLabel != nullptr) {
         m_pDlgMoreLabel->SelectLabelInMoreLabel(n, false);
     }
+    UpdateSliderMarks();  // the new label's marks stand out now
 }
 
 void CTagwrightDlg::ShowLabelClass(int n) {

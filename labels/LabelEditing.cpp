@@ -51,6 +51,7 @@ int CLabelManager::SetSelectedRect(const CRect& rect) {
         return 1;
     }
     roi->rect = rect;
+    ++m_nRevision;
     SaveFrame(roi->nFrame);
     return 1;
 }
@@ -76,6 +77,7 @@ int CLabelManager::DeleteFrameROIs(int frame) {
         }
     }
     m_mapROI.erase(first, last);
+    ++m_nRevision;
     if (m_bFolderUsable && frame >= 0) {
         // The file goes directly; a folder carrying its name is not ours to remove.
         std::error_code ec;
@@ -140,6 +142,7 @@ int CLabelManager::SetLabelClass(int label, int nClass) {
         auto it = m_mapROI.find(Key{f, label});
         if (it != m_mapROI.end()) {
             it->second.nClass = nClass;
+            ++m_nRevision;
         }
         SaveFrame(f);
     }

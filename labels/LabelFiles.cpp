@@ -229,6 +229,7 @@ void CLabelManager::StoreLoadedRecords(std::vector<ROI>& records, std::array<boo
         return Key{a.nFrame, a.nLabel} < Key{b.nFrame, b.nLabel};
     });
     const bool appendOnly = m_mapROI.empty();
+    ++m_nRevision;
     int countedFrame = -1;
     int counted = 0;
     for (size_t i = 0; i < records.size(); ++i) {

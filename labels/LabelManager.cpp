@@ -22,6 +22,7 @@ void CLabelManager::NotifyGoButton(int label, bool enabled) const {
 }
 
 void CLabelManager::ResetStore() {
+    ++m_nRevision;
     m_mapROI.clear();
     m_labelFrames.clear();
     m_listFrameCount.clear();
@@ -40,6 +41,7 @@ void CLabelManager::SelectROI(int label, int frame) {
 bool CLabelManager::InsertRecord(const ROI& roi) {
     ROI stored = roi;
     stored.bSelected = 0;
+    ++m_nRevision;
     auto [it, inserted] = m_mapROI.insert_or_assign(Key{roi.nFrame, roi.nLabel}, stored);
     (void)it;
     if (inserted) {
@@ -54,6 +56,7 @@ bool CLabelManager::RemoveRecord(int frame, int label) {
         return false;
     }
     m_mapROI.erase(it);
+    ++m_nRevision;
     auto idx = m_labelFrames.find(label);
     if (idx != m_labelFrames.end()) {
         idx->second.erase(frame);
@@ -117,6 +120,7 @@ void CLabelManager::AdjustFrameCount(int frame, int value, bool absolute) {
     if (frame < 0) {
         return;
     }
+    ++m_nRevision;
     m_nFrameCountLength = std::max(m_nFrameCountLength, static_cast<long long>(frame) + 1);
     auto it = m_listFrameCount.find(frame);
     long long current = it == m_listFrameCount.end() ? 0 : it->second;
@@ -156,4 +160,18 @@ void CLabelManager::RestoreROI(const ROI& roi) {
         AdjustFrameCount(roi.nFrame, 1, false);
     }
     SaveFrame(roi.nFrame);
+}
+
+int CLabelManager::FirstLabelledFrameFrom(int from) const {
+    auto it = m_listFrameCount.lower_bound(from);
+    return it == m_listFrameCount.end() ? -1 : it->first;
+}
+
+int CLabelManager::FirstFrameOfLabelFrom(int label, int from) const {
+    auto idx = m_labelFrames.find(label);
+    if (idx == m_labelFrames.end()) {
+        return -1;
+    }
+    auto it = idx->second.lower_bound(from);
+    return it == idx->second.end() ? -1 : *it;
 }

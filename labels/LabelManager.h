@@ -46,6 +46,13 @@ class CLabelManager {
     // Number of listed frames (the highest frame ever counted + 1); never shrinks while a video
     // is open.
     int GetFrameCountLength() const;
+    // Raised by every change of the records or counts, so a view derived from the store (the
+    // slider's marks) knows when to recompute without being told by each edit.
+    unsigned long long GetRevision() const { return m_nRevision; }
+    // The first frame at or after `from` holding a counted record, or one of `label`; -1 when
+    // there is none.
+    int FirstLabelledFrameFrom(int from) const;
+    int FirstFrameOfLabelFrom(int label, int from) const;
 
     int GetCurLabel() const { return m_nCurLabel; }
     void SetCurLabel(int label) { m_nCurLabel = label; }
@@ -138,6 +145,7 @@ class CLabelManager {
     long long m_nFrameCountLength = 0;
     // Records with a label below 1 read from a file: stored and written back, never counted.
     std::set<Key> m_uncounted;
+    unsigned long long m_nRevision = 0;
 
     std::filesystem::path m_labelFolder;
     bool m_bFolderUsable = false;

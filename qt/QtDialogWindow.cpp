@@ -25,6 +25,7 @@
 
 #include "qt/QtFonts.h"
 #include "qt/QtKeyHook.h"
+#include "qt/QtMarkedSlider.h"
 #include "qt/QtPictureWidget.h"
 #include "res/Layout.h"
 #include "res/Resource.h"
@@ -215,7 +216,7 @@ QWidget* QtDialogWindow::CreateControl(const ControlTemplate& ctrl) {
         case ControlKind::Picture:
             return new QtPictureWidget(this);
         case ControlKind::Slider: {
-            auto* slider = new QSlider(Qt::Horizontal, this);
+            auto* slider = new QtMarkedSlider(this);
             slider->setTickPosition(QSlider::NoTicks);
             slider->setRange(0, 100);
             slider->setCursor(Qt::ArrowCursor);
@@ -519,6 +520,12 @@ void QtDialogWindow::SetSliderPos(int id, int pos) {
     if (auto* slider = qobject_cast<QSlider*>(Control(id))) {
         const QSignalBlocker block(slider);
         slider->setValue(pos);
+    }
+}
+
+void QtDialogWindow::SetSliderMarks(int id, CSliderMarks* marks) {
+    if (auto* slider = qobject_cast<QtMarkedSlider*>(Control(id))) {
+        slider->SetMarks(marks);
     }
 }
 

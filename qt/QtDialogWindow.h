@@ -65,6 +65,7 @@ class QtDialogWindow : public QDialog, public IDialogWindow {
     void SetSliderTickFrequency(int id, int freq) override;
     void SetSliderPos(int id, int pos) override;
     int GetSliderPos(int id) const override;
+    void SetSliderMarks(int id, CSliderMarks* marks) override;
     CRect GetControlRect(int id) const override;
     void ResizeControl(int id, int width, int height) override;
     void PaintImage(int id, const cv::Mat& bgr, int viewWidth, int viewHeight) override;

@@ -7,6 +7,8 @@
 
 #include "labels/Geometry.h"
 
+class CSliderMarks;
+
 // The window services a dialog's logic needs. One IDialogWindow is one real window built from a
 // dialog template (see res/Templates.h); controls are addressed by their template id. The Qt
 // implementation lives in qt/, an in-memory one in tests/support/. Logic never includes Qt.
@@ -101,6 +103,11 @@ class IDialogWindow {
     virtual void SetSliderTickFrequency(int id, int freq) = 0;
     virtual void SetSliderPos(int id, int pos) = 0;  // never raises OnHScroll
     virtual int GetSliderPos(int id) const = 0;
+    // Marks along a slider (see app/SliderMarks.h): the window keeps the pointer (not owned),
+    // asks it for the columns of the slider's pixel span whenever it paints the slider, and
+    // paints again now. Called after anything the marks show has changed; null removes them.
+    // A window without such a slider ignores it.
+    virtual void SetSliderMarks(int /*id*/, CSliderMarks* /*marks*/) {}
 
     // A control's rectangle in window client pixels, and resizing it without moving it.
     virtual CRect GetControlRect(int id) const = 0;

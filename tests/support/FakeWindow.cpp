@@ -127,6 +127,17 @@ void FakeWindow::SetSliderPos(int id, int pos) {
 int FakeWindow::GetSliderPos(int id) const {
     return Ctl(id).sliderPos;
 }
+
+void FakeWindow::SetSliderMarks(int id, CSliderMarks* marks) {
+    Control& c = Ctl(id);
+    ++c.marksHandOvers;
+    c.marks.clear();
+    if (marks != nullptr) {
+        c.marks = marks->Columns(c.rect.Width() - 1);
+        c.marksColor = marks->CurrentColor();
+    }
+}
+
 CRect FakeWindow::GetControlRect(int id) const {
     return Ctl(id).rect;
 }

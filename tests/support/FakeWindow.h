@@ -10,6 +10,7 @@
 
 #include <opencv2/core.hpp>
 
+#include "app/SliderMarks.h"
 #include "app/platform/IAppServices.h"
 #include "app/platform/IDialogWindow.h"
 #include "res/Templates.h"
@@ -30,6 +31,11 @@ class FakeWindow : public IDialogWindow {
         CRect rect;  // client pixels
         bool checked = false;
         int sliderMin = 0, sliderMax = 100, sliderPos = 0, sliderTickFreq = 1;
+        // Slider marks as painted at the last hand-over: one column per pixel of the slider's
+        // width (a handle-less slider), and the current label's colour.
+        std::vector<SliderMark> marks;
+        Rgb marksColor;
+        int marksHandOvers = 0;
         // Picture
         cv::Mat image;  // last painted image (copy)
         int viewWidth = 0, viewHeight = 0;
@@ -59,6 +65,7 @@ class FakeWindow : public IDialogWindow {
     void SetSliderTickFrequency(int id, int freq) override;
     void SetSliderPos(int id, int pos) override;
     int GetSliderPos(int id) const override;
+    void SetSliderMarks(int id, CSliderMarks* marks) override;
     CRect GetControlRect(int id) const override;
     void ResizeControl(int id, int width, int height) override;
     void PaintImage(int id, const cv::Mat& bgr, int viewWidth, int viewHeight) override;
