@@ -84,22 +84,29 @@ void AssignStems(std::vector<VideoExport>& videos, std::vector<std::string>& not
     }
 }
 
-std::string VideoSummary(const VideoExport& v) {
+// The line of a finished video. Under the bar of a terminal only what needs attention is shown
+// (a failure, notes); the counts are in the summary.
+std::string VideoSummary(const VideoExport& v, bool terminal) {
     if (v.failed) {
         return v.name + ": FAILED: " + v.error;
     }
-    std::string line = v.name + ": ";
+    std::vector<std::string> parts;
     if (v.nothingToExport) {
-        line += "nothing exported";
-    } else {
+        parts.push_back("nothing exported");
+    } else if (!terminal) {
         char text[200];
         std::snprintf(
             text, sizeof text, "%lld images, %lld boxes, %lld dropped, %lld frames read in %.1f s",
             v.counts.images, v.counts.boxes, v.counts.dropped, v.counts.framesRead, v.seconds);
-        line += text;
+        parts.push_back(text);
     }
-    for (const std::string& note : v.notes) {
-        line += "; " + note;
+    parts.insert(parts.end(), v.notes.begin(), v.notes.end());
+    if (parts.empty()) {
+        return "";
+    }
+    std::string line = v.name + ": " + parts[0];
+    for (size_t i = 1; i < parts.size(); ++i) {
+        line += "; " + parts[i];
     }
     return line;
 }
@@ -155,7 +162,7 @@ int RunExport(const std::vector<std::string>& args, std::ostream& out, std::ostr
     CExportProgress progress(err, errIsTerminal);
     for (const VideoExport& v : videos) {
         if (v.failed || v.nothingToExport) {
-            progress.VideoLine(VideoSummary(v), true);
+            progress.VideoLine(VideoSummary(v, errIsTerminal));
         }
     }
     progress.Start(framesToRead);
@@ -188,8 +195,7 @@ int RunExport(const std::vector<std::string>& args, std::ostream& out, std::ostr
             batch.swap(finished);
         }
         for (const size_t i : batch) {
-            const VideoExport& v = videos[i];
-            progress.VideoLine(VideoSummary(v), v.failed || !v.notes.empty());
+            progress.VideoLine(VideoSummary(videos[i], errIsTerminal));
             ++reported;
         }
         progress.Tick();

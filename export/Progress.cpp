@@ -67,14 +67,13 @@ void CExportProgress::Clear() {
     }
 }
 
-void CExportProgress::VideoLine(const std::string& line, bool important) {
-    if (!m_terminal) {
-        m_err << line << '\n' << std::flush;
+void CExportProgress::VideoLine(const std::string& line) {
+    if (line.empty()) {
         return;
     }
-    if (important) {
-        Clear();
-        m_err << line << '\n';
+    Clear();
+    m_err << line << '\n' << std::flush;
+    if (m_terminal && m_total > 0) {
         Draw();
     }
 }

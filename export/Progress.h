@@ -18,9 +18,8 @@ class CExportProgress {
     void AddFrames(long long frames) { m_done.fetch_add(frames, std::memory_order_relaxed); }
     // Redraws the bar when it is due (a terminal only).
     void Tick();
-    // A finished video. `important` lines (failures, notes) are shown on a terminal too, above
-    // the bar; the others only without a terminal.
-    void VideoLine(const std::string& line, bool important);
+    // A line about a finished video (none when empty); on a terminal it goes above the bar.
+    void VideoLine(const std::string& line);
     // Leaves the finished bar on its own line, before the summary.
     void Finish();
 
