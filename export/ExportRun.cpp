@@ -220,13 +220,10 @@ int RunExport(const std::vector<std::string>& args, std::ostream& out, std::ostr
         failed += v.failed ? 1 : 0;
         exported += v.failed || v.nothingToExport ? 0 : 1;
     }
-    char line[400];
-    std::snprintf(line, sizeof line,
-                  "%s: %s to %s: %d of %zu videos exported, %d failed; %lld images, %lld boxes, "
-                  "%lld dropped (no area inside the image)",
-                  kProgram, FormatName(options.format), options.out.c_str(), exported,
-                  videos.size(), failed, total.images, total.boxes, total.dropped);
-    err << line;
+    err << kProgram << ": " << FormatName(options.format) << " to " << options.out.string() << ": "
+        << exported << " of " << videos.size() << " videos exported, " << failed << " failed; "
+        << total.images << " images, " << total.boxes << " boxes, " << total.dropped
+        << " dropped (no area inside the image)";
     if (total.leftOut > 0) {
         err << ", " << total.leftOut << " left out (--leave-out)";
     }

@@ -38,6 +38,8 @@ bool CFormatWriter::FinishVideo(VideoExport&, std::string&) {
     return true;
 }
 
+void CFormatWriter::AbandonVideo(VideoExport&) {}
+
 bool CFormatWriter::MakeFolder(const fs::path& path, std::string& error) const {
     std::error_code ec;
     fs::create_directories(path, ec);

@@ -34,6 +34,8 @@ class CFormatWriter {
     virtual bool AfterImage(VideoExport& video, const ExportedImage& image, std::string& error);
     // After the last image of a video that did not fail.
     virtual bool FinishVideo(VideoExport& video, std::string& error);
+    // After a video failed and its files were removed: what else it left (empty folders).
+    virtual void AbandonVideo(VideoExport& video);
     // After every video: the files that cover them all. Failed and skipped videos are left out.
     virtual bool Finish(const std::vector<VideoExport>& videos, std::string& error) = 0;
 

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <system_error>
 
 #include "export/OutputFiles.h"
 
@@ -64,6 +65,15 @@ bool CMotWriter::FinishVideo(VideoExport& video, std::string& error) {
     return WriteVideoFile(video, seq / "gt" / "gt.txt", gt, error) &&
            WriteVideoFile(video, seq / "seqinfo.ini", seqinfo, error) &&
            WriteVideoFile(video, seq / "source.txt", source, error);
+}
+
+void CMotWriter::AbandonVideo(VideoExport& video) {
+    // Only empty folders go: a sequence folder that held files before this run stays.
+    const fs::path seq = m_options.out / video.stem;
+    std::error_code ec;
+    fs::remove(seq / "img1", ec);
+    fs::remove(seq / "gt", ec);
+    fs::remove(seq, ec);
 }
 
 bool CMotWriter::Finish(const std::vector<VideoExport>& videos, std::string& error) {

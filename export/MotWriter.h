@@ -17,5 +17,6 @@ class CMotWriter : public CFormatWriter {
     bool StartVideo(VideoExport& video, std::string& error) override;
     std::string ImageFile(const VideoExport& video, int frame) const override;
     bool FinishVideo(VideoExport& video, std::string& error) override;
+    void AbandonVideo(VideoExport& video) override;
     bool Finish(const std::vector<VideoExport>& videos, std::string& error) override;
 };

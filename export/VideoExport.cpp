@@ -276,6 +276,7 @@ void ExportVideo(const ExportOptions& options, CFormatWriter& writer, CExportPro
             fs::remove(p, ec);
         }
         video.written.clear();
+        writer.AbandonVideo(video);
         video.images.clear();
         video.counts.images = 0;
         video.counts.boxes = 0;

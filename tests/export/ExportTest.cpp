@@ -341,7 +341,11 @@ INSTANTIATE_TEST_SUITE_P(
     Formats, ExportFormatTest,
     ::testing::Values(FormatRow{"coco", false, "png"}, FormatRow{"coco", true, "jpg"},
                       FormatRow{"yolo", false, "jpg"}, FormatRow{"yolo", true, "png"},
-                      FormatRow{"mot", false, "png"}, FormatRow{"mot", true, "jpg"}));
+                      FormatRow{"mot", false, "png"}, FormatRow{"mot", true, "jpg"}),
+    [](const ::testing::TestParamInfo<FormatRow>& info) {
+        return std::string(info.param.format) + (info.param.crop ? "Cropped" : "Whole") +
+               info.param.image;
+    });
 
 TEST_F(ExportTest, NegativesComeWithEveryFrameOrEveryNth) {
     struct Row {
