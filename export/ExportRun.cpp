@@ -88,7 +88,7 @@ void AssignStems(std::vector<VideoExport>& videos, std::vector<std::string>& not
 // (a failure, notes); the counts are in the summary.
 std::string VideoSummary(const VideoExport& v, bool terminal) {
     if (v.failed) {
-        return v.name + ": FAILED: " + v.error;
+        return v.video.string() + ": FAILED: " + v.error;
     }
     std::vector<std::string> parts;
     if (v.nothingToExport) {
@@ -104,7 +104,8 @@ std::string VideoSummary(const VideoExport& v, bool terminal) {
     if (parts.empty()) {
         return "";
     }
-    std::string line = v.name + ": " + parts[0];
+    // The path as given: two videos may share a name.
+    std::string line = v.video.string() + ": " + parts[0];
     for (size_t i = 1; i < parts.size(); ++i) {
         line += "; " + parts[i];
     }

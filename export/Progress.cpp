@@ -25,14 +25,17 @@ CExportProgress::CExportProgress(std::ostream& err, bool terminal)
     : m_err(err), m_terminal(terminal) {}
 
 void CExportProgress::Start(long long framesToRead) {
-    m_total = std::max(framesToRead, 1LL);
+    if (framesToRead <= 0) {
+        return;  // nothing to read: no bar
+    }
+    m_total = framesToRead;
     m_start = std::chrono::steady_clock::now();
     m_lastDraw = m_start - kRedrawPeriod;
     Tick();
 }
 
 void CExportProgress::Tick() {
-    if (!m_terminal) {
+    if (!m_terminal || m_total == 0) {
         return;
     }
     const auto now = std::chrono::steady_clock::now();
@@ -79,7 +82,7 @@ void CExportProgress::VideoLine(const std::string& line) {
 }
 
 void CExportProgress::Finish() {
-    if (m_terminal) {
+    if (m_terminal && m_barShown) {
         Draw();
         m_err << '\n' << std::flush;
         m_barShown = false;

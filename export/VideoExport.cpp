@@ -160,9 +160,15 @@ void PrepareVideo(const ExportOptions& options, VideoExport& video) {
         video.firstFrame = options.allFrames ? 0 : video.labelled.begin()->first;
         video.lastFrame = options.allFrames ? -1 : video.labelled.rbegin()->first;
     }
+    // What the bar expects to read: up to the last labelled frame, or the whole video; a label
+    // file named beyond the end (a damaged name) must not swell the total.
+    const long long whole = std::max(video.frameCount, 1);
     video.framesToRead = negatives || video.labelled.empty()
-                             ? std::max(video.frameCount, 1)
+                             ? whole
                              : static_cast<long long>(video.labelled.rbegin()->first) + 1;
+    if (video.frameCount > 0) {
+        video.framesToRead = std::min(video.framesToRead, whole);
+    }
 }
 
 void ExportVideo(const ExportOptions& options, CFormatWriter& writer, CExportProgress& progress,
