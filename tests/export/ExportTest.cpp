@@ -392,7 +392,7 @@ TEST_F(ExportTest, NegativesComeWithEveryFrameOrEveryNth) {
     }
 }
 
-TEST_F(ExportTest, LeftOutClassesVanishFromEveryFormat) {
+TEST_F(ExportTest, LeftOutClassesAreNotExported) {
     TempDir out;
     std::string err;
     ASSERT_EQ(Export({"-f", "coco", "-o", out.Path().string(), "--leave-out", "skip,removed",
