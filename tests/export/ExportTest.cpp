@@ -294,6 +294,10 @@ struct FormatRow {
     const char* image;
 };
 
+void PrintTo(const FormatRow& row, std::ostream* os) {
+    *os << row.format << (row.crop ? " --crop" : "") << " --image " << row.image;
+}
+
 class ExportFormatTest : public ExportTest, public ::testing::WithParamInterface<FormatRow> {};
 
 TEST_P(ExportFormatTest, ImagesShowTheirFramesAndBoxesMatchTheLabelFiles) {
