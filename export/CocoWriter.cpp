@@ -45,6 +45,11 @@ bool CCocoWriter::Prepare(std::string& error) {
     return MakeFolder(m_options.out / "images", error);
 }
 
+bool CCocoWriter::StartVideo(VideoExport& video, std::string&) {
+    RemoveEarlierFrames(m_options.out / "images", video.stem + "_", {".jpg", ".png"});
+    return true;
+}
+
 std::string CCocoWriter::ImageFile(const VideoExport& video, int frame) const {
     return "images/" + FrameImageName(video, frame);
 }

@@ -12,6 +12,7 @@ class CCocoWriter : public CFormatWriter {
   public:
     using CFormatWriter::CFormatWriter;
     bool Prepare(std::string& error) override;
+    bool StartVideo(VideoExport& video, std::string& error) override;
     std::string ImageFile(const VideoExport& video, int frame) const override;
     bool Finish(const std::vector<VideoExport>& videos, std::string& error) override;
 

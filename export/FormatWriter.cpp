@@ -1,5 +1,6 @@
 #include "export/FormatWriter.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <system_error>
 
@@ -57,6 +58,30 @@ bool CFormatWriter::WriteVideoFile(VideoExport& video, const fs::path& path,
     }
     video.written.push_back(path);
     return true;
+}
+
+void CFormatWriter::RemoveEarlierFrames(const fs::path& folder, const std::string& prefix,
+                                        const std::vector<std::string>& suffixes) const {
+    if (!m_options.force) {
+        return;  // OUT was empty
+    }
+    std::error_code ec;
+    for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
+        const std::string name = it->path().filename().string();
+        if (name.size() < prefix.size() + 6 || name.compare(0, prefix.size(), prefix) != 0 ||
+            !std::all_of(name.begin() + static_cast<long>(prefix.size()),
+                         name.begin() + static_cast<long>(prefix.size()) + 6,
+                         [](char c) { return c >= '0' && c <= '9'; })) {
+            continue;
+        }
+        const std::string rest = name.substr(prefix.size() + 6);
+        std::error_code typeEc;
+        if (std::find(suffixes.begin(), suffixes.end(), rest) != suffixes.end() &&
+            it->is_regular_file(typeEc)) {
+            std::error_code ignored;
+            fs::remove(it->path(), ignored);
+        }
+    }
 }
 
 std::string CFormatWriter::FrameImageName(const VideoExport& video, int frame) const {

@@ -46,6 +46,12 @@ class CFormatWriter {
                         const std::string& content, std::string& error) const;
     // "<stem>_<frame, six digits>.<ext>"
     std::string FrameImageName(const VideoExport& video, int frame) const;
+    // With --force, an earlier export into OUT may have left frames of this video that are no
+    // longer labelled; readers that take every file of a folder would train on them. Removes
+    // the regular files of `folder` named `prefix`, six digits and one of `suffixes`: names
+    // only this program gives.
+    void RemoveEarlierFrames(const std::filesystem::path& folder, const std::string& prefix,
+                             const std::vector<std::string>& suffixes) const;
     static bool Exported(const VideoExport& video) {
         return !video.failed && !video.nothingToExport;
     }

@@ -14,8 +14,13 @@ bool CMotWriter::Prepare(std::string&) {
 }
 
 bool CMotWriter::StartVideo(VideoExport& video, std::string& error) {
-    return MakeFolder(m_options.out / video.stem / "img1", error) &&
-           MakeFolder(m_options.out / video.stem / "gt", error);
+    if (!MakeFolder(m_options.out / video.stem / "img1", error) ||
+        !MakeFolder(m_options.out / video.stem / "gt", error)) {
+        return false;
+    }
+    // A longer sequence exported before would leave images past seqLength.
+    RemoveEarlierFrames(m_options.out / video.stem / "img1", "", {".jpg", ".png"});
+    return true;
 }
 
 std::string CMotWriter::ImageFile(const VideoExport& video, int frame) const {

@@ -35,6 +35,12 @@ bool CYoloWriter::LeavesOut(const ExportedImage& image) const {
     return false;
 }
 
+bool CYoloWriter::StartVideo(VideoExport& video, std::string&) {
+    RemoveEarlierFrames(m_options.out / "images", video.stem + "_", {".jpg", ".png"});
+    RemoveEarlierFrames(m_options.out / "labels", video.stem + "_", {".txt"});
+    return true;
+}
+
 std::string CYoloWriter::ImageFile(const VideoExport& video, int frame) const {
     return "images/" + FrameImageName(video, frame);
 }

@@ -12,6 +12,7 @@ class CYoloWriter : public CFormatWriter {
     using CFormatWriter::CFormatWriter;
     bool Prepare(std::string& error) override;
     bool LeavesOut(const ExportedImage& image) const override;
+    bool StartVideo(VideoExport& video, std::string& error) override;
     std::string ImageFile(const VideoExport& video, int frame) const override;
     bool AfterImage(VideoExport& video, const ExportedImage& image, std::string& error) override;
     bool Finish(const std::vector<VideoExport>& videos, std::string& error) override;

@@ -396,6 +396,34 @@ TEST_F(ExportTest, NegativesComeWithEveryFrameOrEveryNth) {
     }
 }
 
+TEST_F(ExportTest, ForceReplacesTheFramesOfAnEarlierExport) {
+    // Every frame first, then the labelled ones only: no frame of the first run may remain,
+    // or training would see unlabelled polyps as negatives (and MOT's img1 would not match
+    // seqLength, which ReadMot checks).
+    for (const char* format : {"yolo", "mot"}) {
+        SCOPED_TRACE(format);
+        TempDir out;
+        const fs::path keep = out.Path() / "notes.txt";
+        WriteFileBytes(keep, "mine");
+        std::string err;
+        ASSERT_EQ(Export({"-f", format, "-o", out.Path().string(), "--frames", "all", "--force",
+                          Clip().string()},
+                         &err),
+                  0)
+            << err;
+        ASSERT_EQ(
+            Export({"-f", format, "-o", out.Path().string(), "--force", Clip().string()}, &err), 0)
+            << err;
+        const bool yolo = std::string(format) == "yolo";
+        const Seen seen = yolo ? ReadYolo(out.Path()) : ReadMot(out.Path(), "clip");
+        EXPECT_EQ(seen.images.size(), yolo ? 3u : 21u);
+        EXPECT_EQ(ReadFileBytes(keep), "mine");
+        if (yolo) {
+            EXPECT_EQ(ListFolderNames(out.Path() / "labels").size(), 3u);
+        }
+    }
+}
+
 TEST_F(ExportTest, LeftOutClassesAreNotExported) {
     TempDir out;
     std::string err;
