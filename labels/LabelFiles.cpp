@@ -162,8 +162,28 @@ bool CLabelManager::OpenVideo(const fs::path& videoPath) {
 int CLabelManager::LoadFolder(const fs::path& folder) {
     const auto start = std::chrono::steady_clock::now();
     std::array<bool, 30> present{};
-    bool badLabelShown = false;
+    if (ReadFolderRecords(folder, present) == 0) {
+        return 0;
+    }
 
+    for (int label = 1; label <= 30; ++label) {
+        NotifyGoButton(label, present[label - 1]);
+    }
+
+    const auto elapsed = std::chrono::duration_cast<std::chrono::microseconds>(
+        std::chrono::steady_clock::now() - start);
+    AppendLoadingTimeLog(BesideFolder(folder, kLoadingTimeLogName), folder,
+                         static_cast<double>(elapsed.count()) / 1000000.0);
+    return 1;
+}
+
+int CLabelManager::ReadFolder(const fs::path& folder) {
+    std::array<bool, 30> present{};
+    return ReadFolderRecords(folder, present);
+}
+
+int CLabelManager::ReadFolderRecords(const fs::path& folder, std::array<bool, 30>& present) {
+    bool badLabelShown = false;
     std::error_code ec;
     if (!fs::is_directory(folder, ec)) {
         return 0;
@@ -206,15 +226,6 @@ int CLabelManager::LoadFolder(const fs::path& folder) {
     }
 
     StoreLoadedRecords(records, present, badLabelShown);
-
-    for (int label = 1; label <= 30; ++label) {
-        NotifyGoButton(label, present[label - 1]);
-    }
-
-    const auto elapsed = std::chrono::duration_cast<std::chrono::microseconds>(
-        std::chrono::steady_clock::now() - start);
-    AppendLoadingTimeLog(BesideFolder(folder, kLoadingTimeLogName), folder,
-                         static_cast<double>(elapsed.count()) / 1000000.0);
     return 1;
 }
 

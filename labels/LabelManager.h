@@ -69,6 +69,11 @@ class CLabelManager {
     // folder beside the video, nothing is read and every later write reports the failure.
     bool OpenVideo(const std::filesystem::path& videoPath);
     int LoadFolder(const std::filesystem::path& folder);
+    // Reads a label folder into the store exactly as LoadFolder does (same files, same lines,
+    // same message for a bad label) but changes nothing on disk and notifies no GO button: for
+    // readers such as the exporter, which must leave the folder and its parent as they were.
+    // Returns 1 when the folder could be listed, 0 when not. Call ResetStore first.
+    int ReadFolder(const std::filesystem::path& folder);
     int SaveFrame(int frame);
 
     // --- editing operations and labelled-frame search ---
@@ -112,6 +117,9 @@ class CLabelManager {
 
     // Puts the records read by a folder load into the store (later lines of a key win), counts
     // them and marks the labels present.
+    // The listing and parsing shared by LoadFolder and ReadFolder; 0 when the folder cannot be
+    // listed.
+    int ReadFolderRecords(const std::filesystem::path& folder, std::array<bool, 30>& present);
     void StoreLoadedRecords(std::vector<ROI>& records, std::array<bool, 30>& present,
                             bool& badLabelShown);
 

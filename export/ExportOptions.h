@@ -1,0 +1,45 @@
+#pragma once
+
+#include <array>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+// What one run of tagwright-export is asked to do, as read from its command line.
+
+enum class ExportFormat { kCoco, kYolo, kMot };
+enum class ImageFormat { kJpg, kPng };
+
+// What a stored record stands for in the export. The SKIP label (30) counts as class Skip
+// whatever class it carries: both mark a region the detector must neither learn nor be judged on.
+enum class BoxKind { kPolyp = 0, kSkip = 1, kRemoved = 2 };
+inline constexpr int kBoxKinds = 3;
+
+struct ExportOptions {
+    ExportFormat format = ExportFormat::kCoco;
+    std::filesystem::path out;
+    std::vector<std::filesystem::path> videos;
+    // Negatives: every frame (allFrames) or every N-th frame (every > 0) besides the labelled ones.
+    bool allFrames = false;
+    int every = 0;
+    ImageFormat image = ImageFormat::kJpg;
+    int jpegQuality = 95;
+    bool crop = false;
+    bool force = false;
+    int jobs = 0;  // 0: one per core
+    // Boxes of these kinds are left out as if they had never been drawn.
+    std::array<bool, kBoxKinds> leaveOut{};
+};
+
+enum class ParseOutcome { kRun, kHelp, kUsageError };
+
+// Reads the arguments after the program name. On kUsageError `error` says what is wrong.
+ParseOutcome ParseExportOptions(const std::vector<std::string>& args, ExportOptions& options,
+                                std::string& error);
+
+const char* ExportUsage();
+const char* FormatName(ExportFormat format);
+// "jpg" or "png", without the dot.
+const char* ImageExtension(ImageFormat image);
+// "polyp", "skip", "removed".
+const char* BoxKindName(BoxKind kind);
