@@ -69,7 +69,7 @@ bool CTagwrightDlg::PreTranslateMessage(const InputMessage& msg) {
     switch (vk) {
         case VK_ESCAPE:
             // Passing Escape on lets the standard processing end the dialog as Cancel.
-            return m_app.MessageBox(kAskExit, MessageBoxType::YesNo) != MessageBoxResult::Yes;
+            return ShowMessageBox(kAskExit, MessageBoxType::YesNo) != MessageBoxResult::Yes;
 
         case VK_SPACE:
             TogglePlayback();
@@ -148,7 +148,7 @@ bool CTagwrightDlg::PreTranslateMessage(const InputMessage& msg) {
 
         case VK_KEY_E:
             if (openAndIdle && lm != nullptr && f >= 0 &&
-                m_app.MessageBox(kAskDeleteFrame, MessageBoxType::YesNo) == MessageBoxResult::Yes) {
+                ShowMessageBox(kAskDeleteFrame, MessageBoxType::YesNo) == MessageBoxResult::Yes) {
                 lm->DeleteFrameROIs(f);
                 ReloadAndRefresh();
             }

@@ -38,6 +38,12 @@ void CTagwrightDlg::OnPlaybackTick(int id) {
     if (id != PLAY_TIMER_ID || m_pVideoManager == nullptr) {
         return;
     }
+    // A modal box or menu asks about the frame on screen, and its answer acts on that frame;
+    // the ticks that arrive meanwhile must not move it away underneath. They are dropped, not
+    // kept: playback simply goes on from the same frame once the box closes.
+    if (m_nModalDepth > 0) {
+        return;
+    }
     // One tick, one frame. At the end of the video the read fails quietly and the timer keeps
     // firing until the operator pauses.
     if (m_pVideoManager->ReadNextFrame()) {

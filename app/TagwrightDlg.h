@@ -3,6 +3,7 @@
 #include <filesystem>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "app/platform/IAppServices.h"
 #include "app/platform/IDialogWindow.h"
@@ -136,6 +137,14 @@ class CTagwrightDlg : public IDialogEvents {
     void ReturnToNoVideo();
     // Deletes the video source, the label store and the side dialogs (safe to repeat).
     void ReleaseOwnedObjects();
+    // Every modal box of the main window goes through here, so that playback holds still
+    // while it is open (see OnPlaybackTick).
+    MessageBoxResult ShowMessageBox(const std::string& text, MessageBoxType type);
+    // The store's messages: shown at once, or collected while an operation that rewrites many
+    // frames runs and then shown once each (EndMessageBatch).
+    void ShowStoreMessage(const std::string& text);
+    void BeginMessageBatch();
+    void EndMessageBatch();
 
     IDialogWindow& m_wnd;
     IAppServices& m_app;
@@ -162,4 +171,8 @@ class CTagwrightDlg : public IDialogEvents {
     // The ROI that a press on empty picture area removed, put back if the draw is abandoned.
     bool m_bHavePendingRemoved = false;
     ROI m_pendingRemoved;
+    // Modal boxes and menus open right now; no playback tick moves the frame meanwhile.
+    int m_nModalDepth = 0;
+    bool m_bBatchMessages = false;
+    std::vector<std::string> m_batchedMessages;
 };

@@ -17,8 +17,14 @@ void CTagwrightDlg::TrackToNextFrame() {
     if ((m_nModeFlags & MODE_VIDEO_OPEN) == 0) {
         return;
     }
-    // An assignment, not a bit change: the step also ends playback's bit (the timer keeps
-    // running), a pending crop and any draw or grab in progress.
+    // The step ends playback properly first: the assignment below clears the playing bit, and
+    // a timer left running would go on playing under a PLAY caption, so that the next Space or
+    // an OPEN would act as if playback were stopped.
+    if ((m_nModeFlags & MODE_PLAYING) != 0) {
+        TogglePlayback();
+    }
+    // An assignment, not a bit change: the step also ends a pending crop and any draw or grab
+    // in progress.
     const bool drawWasPending = (m_nModeFlags & MODE_DRAW) != 0;
     m_nModeFlags = MODE_VIDEO_OPEN | MODE_TRACK;
 
