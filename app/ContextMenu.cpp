@@ -47,6 +47,8 @@ void CTagwrightDlg::OnDeleteLabelAfter() {
     }
     // Rewrites one file per removed ROI, which can take a while on a long video. The frame
     // itself keeps its ROI; the view and the GO buttons are left as they are.
+    // A draw in progress ends first, so that the ROI its press holds out is deleted too.
+    AbandonDraw();
     m_app.BeginWaitCursor();
     BeginMessageBatch();
     m_pLabelManager->DeleteLabelAfter(m_pLabelManager->GetSelFrame(),

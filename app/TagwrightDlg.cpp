@@ -283,6 +283,20 @@ void CTagwrightDlg::ReloadAndRefresh() {
     }
 }
 
+void CTagwrightDlg::RefreshOrStay(bool came, int previous) {
+    if (came) {
+        RefreshView(1);
+        return;
+    }
+    // A read past either end or into a damaged stretch can leave the source counting another
+    // frame than the one the picture still shows; a D, C or T would then edit a frame the
+    // operator never saw.
+    if (m_pVideoManager != nullptr && previous >= 0 &&
+        m_pVideoManager->CurrentFrameIndex() != previous) {
+        m_pVideoManager->SeekFrame(previous);
+    }
+}
+
 void CTagwrightDlg::ReturnToNoVideo() {
     if ((m_nModeFlags & MODE_PLAYING) != 0) {
         m_wnd.KillTimer(PLAY_TIMER_ID);

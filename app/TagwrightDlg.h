@@ -82,6 +82,8 @@ class CTagwrightDlg : public IDialogEvents {
 
     // --- mouse editing and tracking ---
     int AddRoiAtCurrentFrame(const CRect& rect);
+    // Ends a draw in progress without adding anything (see MouseEditing.cpp).
+    void AbandonDraw();
     bool InitTracker(const CRect& rect);
     void TrackToNextFrame();
 
@@ -133,6 +135,9 @@ class CTagwrightDlg : public IDialogEvents {
     CRect PictureRect() const;
     // Reloads the shown frame and refreshes with overlay when a frame came.
     void ReloadAndRefresh();
+    // After a step or seek: shows the frame when one came; when none came, goes back to the
+    // frame `previous` that stays on screen, so that edits still go to the frame shown.
+    void RefreshOrStay(bool came, int previous);
     // The window's state when no video is open (after a failed open).
     void ReturnToNoVideo();
     // Deletes the video source, the label store and the side dialogs (safe to repeat).

@@ -71,10 +71,12 @@ void CTagwrightDlg::GoToLabel(int n) {
     if (frame == -1) {
         return;
     }
+    const int shown = m_pVideoManager->CurrentFrameIndex();
     if (m_pVideoManager->SeekFrame(frame)) {
         RefreshView(1);
         SelectLabel(n, true);
     } else {
+        RefreshOrStay(false, shown);
         ShowMessageBox(kSeekMismatch, MessageBoxType::Ok);
     }
 }

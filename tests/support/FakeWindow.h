@@ -177,6 +177,7 @@ class FakeAppServices : public IAppServices {
     void SetModalTickWindow(FakeWindow* wnd) { m_tickWindow = wnd; }
     // Answers for the next Yes/No boxes, in order; when none is queued a Yes/No box answers Yes.
     void QueueAnswer(MessageBoxResult r) { m_answers.push_back(r); }
+    void ClearAnswers() { m_answers.clear(); }
     const std::vector<Box>& Boxes() const { return m_boxes; }
     void ClearBoxes() { m_boxes.clear(); }
     // The next file dialog returns this (nullopt = cancel).
