@@ -432,6 +432,33 @@ TEST_F(MouseEditing, DrawOnAnotherFrameThanThePressLosesNothing) {
     EXPECT_EQ(Store().GetFrameCount(0), 1);
 }
 
+// Edits stay on the frame the operator sees, whatever else arrives during a drag.
+TEST_F(MouseEditing, MoveEndsUnmovedWhenTheFrameChangedUnderIt) {
+    const auto video = OpenWith({MakeRoi(0, 1, 0, kRoiA)});
+    ASSERT_FALSE(video.empty());
+    const std::string before = ReadLabelFile(video, 0);
+    wnd.LButtonDown(FrameToClient({220, 170}));
+    ASSERT_TRUE(wnd.KeyDown(VK_RIGHT));
+    const CPoint b = FrameToClient({120, 100});
+    wnd.MouseMove(b);
+    wnd.LButtonUp(b);
+    CRect rect;
+    ASSERT_TRUE(HasRoi(*this, 1, 0, &rect));
+    EXPECT_EQ(rect, kRoiA);
+    EXPECT_EQ(ReadLabelFile(video, 0), before);
+}
+
+TEST_F(MouseEditing, DeleteKeyDuringADrawKeepsTheRoiThePressHeldOut) {
+    const auto video = OpenWith({MakeRoi(0, 1, 0, kRoiA), MakeRoi(0, 2, 0, kRoiB)});
+    ASSERT_FALSE(video.empty());
+    wnd.LButtonDown(FrameToClient({150, 60}));  // takes label 1's ROI out for the draw
+    wnd.MouseMove(FrameToClient({70, 190}));    // over label 2's ROI
+    ASSERT_TRUE(wnd.KeyDown(0x44));             // D
+    EXPECT_EQ(ReadLabelFile(video, 0), LabelLine(kRoiA, 1, 0));
+    EXPECT_TRUE(HasRoi(*this, 1, 0));
+    EXPECT_FALSE(HasRoi(*this, 2, 0));
+}
+
 // A gesture of the left button ends with its release wherever that happens; left pending, a
 // later, unrelated release would finish it from an anchor that no longer exists.
 struct OutsideReleaseCase {

@@ -145,6 +145,8 @@ TEST_F(Playback, SliderTopPositionLeavesThePictureUnchanged) {
     EXPECT_EQ(Paints(), paints);
     EXPECT_EQ(cv::norm(before, wnd.Ctl(IDC_PICTURE).image, cv::NORM_INF), 0.0);
     EXPECT_EQ(Counter(), 5);
+    // Edits still go to the frame on screen.
+    EXPECT_EQ(dlg.GetVideoManager()->CurrentFrameIndex(), 5);
 }
 
 TEST_F(Playback, NothingWithoutAVideo) {
