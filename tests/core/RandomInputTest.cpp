@@ -588,7 +588,7 @@ int EnvInt(const char* name, int fallback) {
 
 TEST(RandomInput, NoSequenceBreaksAnInvariant) {
     ASSERT_FALSE(SharedClip().empty());
-    const int sequences = EnvInt("TAGWRIGHT_RANDOM_SEQUENCES", 1500);
+    const int sequences = EnvInt("TAGWRIGHT_RANDOM_SEQUENCES", 2000);
     const auto firstSeed = static_cast<std::uint32_t>(EnvInt("TAGWRIGHT_RANDOM_SEED", 1));
     long long eventsRun = 0;
     for (int s = 0; s < sequences; ++s) {
