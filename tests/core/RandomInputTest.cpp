@@ -28,7 +28,11 @@ namespace fs = std::filesystem;
 
 namespace {
 
+// A small clip keeps thousands of sequences fast; the frame on screen is read from the counter,
+// so the clip's stamp need not stay readable under the outlines.
 constexpr int kFrames = 12;
+constexpr int kWidth = 160;
+constexpr int kHeight = 120;
 constexpr int kEventsPerSequence = 40;
 
 // --- the world one sequence runs in ---
@@ -126,7 +130,7 @@ void PickSlider(World& w, const EventKind&, Event& e) {
     e.a = w.Rand(0, kFrames);  // the top position is one past the last frame
 }
 void PickDigit(World& w, const EventKind&, Event& e) {
-    e.a = '0' + w.Rand(1, 4);
+    e.a = '0' + w.Rand(1, 9);
 }
 void PickLabelButton(World& w, const EventKind&, Event& e) {
     e.a = kMainLabelButtonIds[w.Rand(0, 3)];
@@ -454,6 +458,10 @@ fs::path SharedClip() {
     static fs::path clip;
     if (clip.empty()) {
         SampleVideoOptions o = DialogHarness::SmallVideo();
+        o.width = kWidth;
+        o.height = kHeight;
+        o.blobStart = 20;
+        o.blobEnd = 30;
         o.frames = kFrames;
         clip = dir / "clip.avi";
         if (!WriteSampleVideo(clip, o)) {
@@ -479,8 +487,8 @@ bool StartWorld(World& w, std::uint32_t seed) {
     for (int i = 0; i < count; ++i) {
         const int frame = w.Rand(0, kFrames - 1);
         const int label = w.Rand(1, 3);
-        const int x = w.Rand(60, 240);
-        const int y = w.Rand(40, 180);
+        const int x = w.Rand(10, kWidth - 40);
+        const int y = w.Rand(10, kHeight - 35);
         std::vector<ROI>& rois = files[frame];
         bool taken = false;
         for (const ROI& r : rois) {
@@ -488,7 +496,7 @@ bool StartWorld(World& w, std::uint32_t seed) {
         }
         if (!taken) {
             rois.push_back(DialogHarness::MakeRoi(frame, label, w.Rand(0, 2),
-                                                  {x, y, x + w.Rand(12, 60), y + w.Rand(12, 50)}));
+                                                  {x, y, x + w.Rand(6, 30), y + w.Rand(6, 25)}));
         }
     }
     for (const auto& [frame, rois] : files) {
