@@ -132,6 +132,11 @@ void PickSlider(World& w, const EventKind&, Event& e) {
 void PickDigit(World& w, const EventKind&, Event& e) {
     e.a = '0' + w.Rand(1, 9);
 }
+// Keys outside the key table: the dialog passes them on (their mnemonics are the button rows).
+void PickOtherKey(World& w, const EventKind&, Event& e) {
+    const int keys[] = {'A', 'K', 'M', 'O', 'P', 'Z', '0', VK_UP, VK_DOWN, VK_TAB, VK_BACK};
+    e.a = keys[w.Rand(0, static_cast<int>(sizeof keys / sizeof keys[0]) - 1)];
+}
 void PickLabelButton(World& w, const EventKind&, Event& e) {
     e.a = kMainLabelButtonIds[w.Rand(0, 3)];
 }
@@ -144,6 +149,12 @@ void PickSpeedButton(World& w, const EventKind&, Event& e) {
 }
 void PickRadio(World& w, const EventKind&, Event& e) {
     e.a = IDC_RADIO_CLASS0 + w.Rand(0, 2);
+}
+void PickMoreLabel(World& w, const EventKind&, Event& e) {
+    e.a = kMoreLabelButtonIds[w.Rand(0, 29)];
+}
+void PickMoreGo(World& w, const EventKind&, Event& e) {
+    e.a = kMoreGoButtonIds[w.Rand(0, 29)];
 }
 void PickOpen(World& w, const EventKind&, Event& e) {
     e.a = w.Chance(80) ? 1 : 0;  // 1: the same video again, 0: the file dialog is cancelled
@@ -193,6 +204,12 @@ void RunButton(World& w, const EventKind& k, const Event&) {
 void RunPickedButton(World& w, const EventKind&, const Event& e) {
     w.h->wnd.Click(e.a);
 }
+// A click in the More Label window.
+void RunMoreButton(World& w, const EventKind&, const Event& e) {
+    if (FakeWindow* more = w.h->MoreWindow()) {
+        more->Click(e.a);
+    }
+}
 void RunOpen(World& w, const EventKind&, const Event& e) {
     w.h->app.SetFileDialogResult(e.a != 0 ? std::optional<fs::path>(w.video) : std::nullopt);
     w.h->wnd.Click(IDC_BTN_OPEN);
@@ -221,6 +238,7 @@ const EventKind kEventKinds[] = {
     {"Delete", 2, Writes::ShownFrame, VK_DELETE, Always, NoPick, RunKey},
     {"D", 2, Writes::ShownFrame, kKeyD, Always, NoPick, RunKey},
     {"digit", 3, Writes::Nothing, 0, Always, PickDigit, RunPickedKey},
+    {"other key", 1, Writes::Nothing, 0, Always, PickOtherKey, RunPickedKey},
     {"B", 2, Writes::Nothing, kKeyB, Always, NoPick, RunKey},
     {"C", 4, Writes::ShownOrNext, kKeyC, Always, NoPick, RunKey},
     {"Ctrl+C", 1, Writes::Nothing, kKeyC, Always, NoPick, RunCtrlKey},
@@ -237,6 +255,8 @@ const EventKind kEventKinds[] = {
     {"label button", 2, Writes::Nothing, 0, ButtonUp, PickLabelButton, RunPickedButton},
     {"GO button", 2, Writes::Nothing, 0, ButtonUp, PickGoButton, RunPickedButton},
     {"class radio", 2, Writes::LabelWide, 0, ButtonUp, PickRadio, RunPickedButton},
+    {"More label button", 1, Writes::Nothing, 0, ButtonUp, PickMoreLabel, RunMoreButton},
+    {"More GO button", 1, Writes::Nothing, 0, ButtonUp, PickMoreGo, RunMoreButton},
 };
 constexpr int kKindCount = static_cast<int>(sizeof kEventKinds / sizeof kEventKinds[0]);
 
