@@ -586,23 +586,26 @@ Failure RunSequence(std::uint32_t seed, std::vector<Event>& events, bool generat
     return {};
 }
 
-// The shortest failing sequence we can find: the prefix up to the failing event, then single
-// events dropped for as long as it still fails.
+// The shortest failing sequence we can find: the prefix up to the failing event, then runs of
+// one or two events dropped for as long as it still fails (two, because a pair such as a
+// pause and its resume often only goes away together).
 std::vector<Event> Shrink(std::uint32_t seed, std::vector<Event> events, Failure& failure) {
     events.resize(static_cast<std::size_t>(failure.at) + 1);
     bool dropped = true;
     while (dropped) {
         dropped = false;
-        for (std::size_t i = 0; i < events.size(); ++i) {
-            std::vector<Event> shorter = events;
-            shorter.erase(shorter.begin() + static_cast<long>(i));
-            const Failure f = RunSequence(seed, shorter, false);
-            if (f.at >= 0) {
-                shorter.resize(static_cast<std::size_t>(f.at) + 1);
-                events = shorter;
-                failure = f;
-                dropped = true;
-                break;
+        for (std::size_t run = 1; run <= 2 && !dropped; ++run) {
+            for (std::size_t i = 0; i + run <= events.size() && !dropped; ++i) {
+                std::vector<Event> shorter = events;
+                shorter.erase(shorter.begin() + static_cast<long>(i),
+                              shorter.begin() + static_cast<long>(i + run));
+                const Failure f = RunSequence(seed, shorter, false);
+                if (f.at >= 0) {
+                    shorter.resize(static_cast<std::size_t>(f.at) + 1);
+                    events = shorter;
+                    failure = f;
+                    dropped = true;
+                }
             }
         }
     }
