@@ -32,8 +32,10 @@ void CTagwrightDlg::OnContextMenu(const CPoint& screen) {
     char text[128];
     std::snprintf(text, sizeof text, "Delete selected Label %d (from this frame index: %d)",
                   m_pLabelManager->GetSelLabel(), m_pLabelManager->GetSelFrame());
+    ++m_nModalDepth;
     const int command =
         m_wnd.TrackPopupMenu(screen, text, ID_DELETE_LABEL_AFTER, m_bRoiAtRightClick == 1);
+    --m_nModalDepth;
     if (command != 0) {
         OnCommand(command);
     }
@@ -45,9 +47,13 @@ void CTagwrightDlg::OnDeleteLabelAfter() {
     }
     // Rewrites one file per removed ROI, which can take a while on a long video. The frame
     // itself keeps its ROI; the view and the GO buttons are left as they are.
+    // A draw in progress ends first, so that the ROI its press holds out is deleted too.
+    AbandonDraw();
     m_app.BeginWaitCursor();
+    BeginMessageBatch();
     m_pLabelManager->DeleteLabelAfter(m_pLabelManager->GetSelFrame(),
                                       m_pLabelManager->GetSelLabel());
     m_app.EndWaitCursor();
     UpdateSliderMarks();  // the view stays, but the deleted stretch leaves the slider
+    EndMessageBatch();
 }

@@ -31,15 +31,13 @@ bool CTagwrightDlg::PreTranslateMessage(const InputMessage& msg) {
     if (msg.type == InputMessage::Type::MouseWheel) {
         // Away from the user steps back, towards the user (or a zero delta) steps forward; the
         // wheel message itself always goes on.
-        bool came = false;
-        if (msg.wheelDelta > 0) {
-            came = m_pVideoManager != nullptr && m_pVideoManager->ReadPreviousFrame();
-        } else {
-            came = m_pVideoManager != nullptr && m_pVideoManager->ReadNextFrame();
+        if (m_pVideoManager == nullptr) {
+            return false;
         }
-        if (came) {
-            RefreshView(1);
-        }
+        const int shown = m_pVideoManager->CurrentFrameIndex();
+        RefreshOrStay(msg.wheelDelta > 0 ? m_pVideoManager->ReadPreviousFrame()
+                                         : m_pVideoManager->ReadNextFrame(),
+                      shown);
         return false;
     }
     if (msg.type != InputMessage::Type::KeyDown) {
@@ -69,27 +67,30 @@ bool CTagwrightDlg::PreTranslateMessage(const InputMessage& msg) {
     switch (vk) {
         case VK_ESCAPE:
             // Passing Escape on lets the standard processing end the dialog as Cancel.
-            return m_app.MessageBox(kAskExit, MessageBoxType::YesNo) != MessageBoxResult::Yes;
+            return ShowMessageBox(kAskExit, MessageBoxType::YesNo) != MessageBoxResult::Yes;
 
         case VK_SPACE:
             TogglePlayback();
             return true;
 
         case VK_LEFT:
-            if (vm != nullptr && vm->ReadPreviousFrame()) {
-                RefreshView(1);
+            if (vm != nullptr) {
+                RefreshOrStay(vm->ReadPreviousFrame(), f);
             }
             return true;
 
         case VK_RIGHT:
-            if (vm != nullptr && vm->ReadNextFrame()) {
-                RefreshView(1);
+            if (vm != nullptr) {
+                RefreshOrStay(vm->ReadNextFrame(), f);
             }
             return true;
 
         case VK_DELETE:
         case VK_KEY_D:
             if (vm != nullptr && lm != nullptr && f >= 0) {
+                // The frame is rewritten below; a draw in progress ends first, or the ROI its
+                // press holds out of the store would be dropped from the file.
+                AbandonDraw();
                 // The ROI under the pointer wins over the selection; the pointer need not be
                 // over the picture.
                 const CPoint p = m_wnd.GetCursorPos();
@@ -107,8 +108,8 @@ bool CTagwrightDlg::PreTranslateMessage(const InputMessage& msg) {
         case VK_KEY_B:
             if (vm != nullptr && lm != nullptr) {
                 const int r = lm->PrevLabelledFrame(f);
-                if (r >= 0 && vm->SeekFrame(r)) {
-                    RefreshView(1);
+                if (r >= 0) {
+                    RefreshOrStay(vm->SeekFrame(r), f);
                 }
             }
             return false;
@@ -116,8 +117,8 @@ bool CTagwrightDlg::PreTranslateMessage(const InputMessage& msg) {
         case VK_KEY_N:
             if (vm != nullptr && lm != nullptr) {
                 const int r = lm->NextLabelledFrame(f);
-                if (r != -1 && vm->SeekFrame(r)) {
-                    RefreshView(1);
+                if (r != -1) {
+                    RefreshOrStay(vm->SeekFrame(r), f);
                 }
             }
             return false;
@@ -127,7 +128,15 @@ bool CTagwrightDlg::PreTranslateMessage(const InputMessage& msg) {
                 return false;
             }
             if (openAndIdle && vm != nullptr && lm != nullptr && f >= 0) {
-                if ((m_nModeFlags & MODE_GRAB) != 0) {
+                // The last frame has nothing after it to copy to: a file for a frame the video
+                // does not have would only come back as a label no one can see or reach.
+                if (!vm->ReadNextFrame()) {
+                    RefreshOrStay(false, f);
+                    return true;
+                }
+                // A move is carried along only while its ROI is on screen; after playback or a
+                // key changed the frame during the drag it would land on a frame nobody sees.
+                if ((m_nModeFlags & MODE_GRAB) != 0 && lm->GetSelFrame() == f) {
                     // Fix the drag on this frame, then carry the grab to the same label on the
                     // next frame: the continuing drag moves the copy.
                     CRect rect = lm->GetSelectedRect();
@@ -140,15 +149,13 @@ bool CTagwrightDlg::PreTranslateMessage(const InputMessage& msg) {
                     m_ptDragOffset = {0, 0};
                 }
                 lm->CopyFrameToNext(f);
-                if (vm->ReadNextFrame()) {
-                    RefreshView(1);
-                }
+                RefreshView(1);
             }
             return true;
 
         case VK_KEY_E:
             if (openAndIdle && lm != nullptr && f >= 0 &&
-                m_app.MessageBox(kAskDeleteFrame, MessageBoxType::YesNo) == MessageBoxResult::Yes) {
+                ShowMessageBox(kAskDeleteFrame, MessageBoxType::YesNo) == MessageBoxResult::Yes) {
                 lm->DeleteFrameROIs(f);
                 ReloadAndRefresh();
             }

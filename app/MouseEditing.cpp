@@ -99,9 +99,24 @@ void CTagwrightDlg::OnMouseMove(const CPoint& point) {
 }
 
 void CTagwrightDlg::OnLButtonUp(const CPoint& point) {
+    // A grab lives only as long as the button is held. Left set after the release, a later C
+    // (or release) would measure the move from an anchor that no longer exists and shift the
+    // ROI by the pointer's whole client position.
+    const bool grabbing = (m_nModeFlags & MODE_GRAB) != 0;
+    m_nModeFlags &= ~MODE_GRAB;
+
     const CRect picture = PictureRect();
     if (!picture.Contains(point)) {
-        // A release outside the picture ends nothing; a later release inside does.
+        // Outside the picture a draw or a move ends without an edit: where the pointer went is
+        // not on screen, and a pending gesture would otherwise be finished by some later,
+        // unrelated release. Crop mode goes on; its next press sets a new anchor.
+        if ((m_nModeFlags & MODE_DRAW) != 0) {
+            AbandonDraw();
+            return;
+        }
+        if (grabbing) {
+            ReloadAndRefresh();  // the other ROIs were hidden during the drag
+        }
         m_ptAnchor = {0, 0};
         return;
     }
@@ -117,25 +132,14 @@ void CTagwrightDlg::OnLButtonUp(const CPoint& point) {
         ReloadAndRefresh();
         m_nModeFlags = (m_nModeFlags ^ MODE_CROP) | MODE_IDLE;
     } else if ((m_nModeFlags & MODE_DRAW) != 0) {
-        // Ends the draw without adding anything: the ROI the press removed goes back, so the
-        // store, the view and the frame file agree again.
-        auto abandon = [this]() {
-            if (m_bHavePendingRemoved && m_pLabelManager != nullptr) {
-                m_pLabelManager->RestoreROI(m_pendingRemoved);
-            }
-            m_bHavePendingRemoved = false;
-            ReloadAndRefresh();
-            m_nModeFlags = (m_nModeFlags ^ MODE_DRAW) | MODE_IDLE;
-            m_ptAnchor = {0, 0};
-        };
         // At least 2 x 2 window pixels; this also rejects every drag up or to the left.
         if (drag.Width() <= 1 || drag.Height() <= 1) {
-            abandon();
+            AbandonDraw();
             return;
         }
         const int label = AddRoiAtCurrentFrame(dragImage);
         if (label < 1) {
-            abandon();
+            AbandonDraw();
             return;
         }
         const int f = m_pVideoManager->CurrentFrameIndex();
@@ -154,8 +158,12 @@ void CTagwrightDlg::OnLButtonUp(const CPoint& point) {
         InitTracker(dragImage);
         m_nModeFlags = (m_nModeFlags ^ MODE_DRAW) | MODE_IDLE;
     } else if ((m_nModeFlags & MODE_IDLE) != 0) {
-        if ((m_nModeFlags & MODE_GRAB) != 0 && m_pLabelManager != nullptr) {
-            m_nModeFlags ^= MODE_GRAB;
+        // Playback, a key or the wheel may have changed the frame since the press; the grabbed
+        // ROI is then no longer on screen, and moving it would edit a frame nobody sees.
+        const bool grabOnScreen =
+            grabbing && m_pLabelManager != nullptr && m_pVideoManager != nullptr &&
+            m_pLabelManager->GetSelFrame() == m_pVideoManager->CurrentFrameIndex();
+        if (grabOnScreen) {
             CRect rect = m_pLabelManager->GetSelectedRect();
             m_ptDragOffset = point - m_ptAnchor;
             // A click without movement changes no rectangle and writes no file.
@@ -168,6 +176,21 @@ void CTagwrightDlg::OnLButtonUp(const CPoint& point) {
         }
         ReloadAndRefresh();
     }
+    m_ptAnchor = {0, 0};
+}
+
+void CTagwrightDlg::AbandonDraw() {
+    if ((m_nModeFlags & MODE_DRAW) == 0) {
+        return;
+    }
+    // The ROI the press took out goes back, so the store, the view and the frame file agree
+    // again.
+    if (m_bHavePendingRemoved && m_pLabelManager != nullptr) {
+        m_pLabelManager->RestoreROI(m_pendingRemoved);
+    }
+    m_bHavePendingRemoved = false;
+    ReloadAndRefresh();
+    m_nModeFlags = (m_nModeFlags ^ MODE_DRAW) | MODE_IDLE;
     m_ptAnchor = {0, 0};
 }
 

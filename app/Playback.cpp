@@ -38,11 +38,16 @@ void CTagwrightDlg::OnPlaybackTick(int id) {
     if (id != PLAY_TIMER_ID || m_pVideoManager == nullptr) {
         return;
     }
+    // A modal box or menu asks about the frame on screen, and its answer acts on that frame;
+    // the ticks that arrive meanwhile must not move it away underneath. They are dropped, not
+    // kept: playback simply goes on from the same frame once the box closes.
+    if (m_nModalDepth > 0) {
+        return;
+    }
     // One tick, one frame. At the end of the video the read fails quietly and the timer keeps
     // firing until the operator pauses.
-    if (m_pVideoManager->ReadNextFrame()) {
-        RefreshView(1);
-    }
+    const int shown = m_pVideoManager->CurrentFrameIndex();
+    RefreshOrStay(m_pVideoManager->ReadNextFrame(), shown);
 }
 
 void CTagwrightDlg::OnHScroll() {
@@ -56,9 +61,8 @@ void CTagwrightDlg::OnSliderScroll() {
     // Every notification seeks, so dragging the thumb shows frames continuously. The top
     // position is one past the last frame: no frame comes and the picture stays.
     const int pos = m_wnd.GetSliderPos(IDC_SLIDER);
-    if (m_pVideoManager->SeekFrame(pos)) {
-        RefreshView(1);
-    }
+    const int shown = m_pVideoManager->CurrentFrameIndex();
+    RefreshOrStay(m_pVideoManager->SeekFrame(pos), shown);
 }
 
 void CTagwrightDlg::PlayFaster() {

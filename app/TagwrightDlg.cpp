@@ -2,6 +2,7 @@
 
 #include "app/TagwrightDlg.h"
 
+#include <algorithm>
 #include <string>
 
 #include "dialogs/DlgHelp.h"
@@ -85,8 +86,7 @@ bool CTagwrightDlg::OnInitDialog() {
 
     delete m_pLabelManager;
     m_pLabelManager = new CLabelManager();
-    m_pLabelManager->SetMessageSink(
-        [this](const std::string& text) { m_app.MessageBox(text, MessageBoxType::Ok); });
+    m_pLabelManager->SetMessageSink([this](const std::string& text) { ShowStoreMessage(text); });
     m_pLabelManager->SetGoButtonSink(
         [this](int label, bool enabled) { SetGoButtonEnabled(label, enabled); });
 
@@ -203,7 +203,9 @@ void CTagwrightDlg::OnBtnOpen() {
     if (!m_strVideoPath.empty()) {
         initialDir = m_strVideoPath.parent_path();
     }
+    ++m_nModalDepth;
     std::optional<std::filesystem::path> chosen = m_app.OpenFileDialog(kOpenFilter, initialDir);
+    --m_nModalDepth;
     if (!chosen || chosen->empty()) {
         return;
     }
@@ -218,7 +220,7 @@ void CTagwrightDlg::SetVideoPath(const std::filesystem::path& path) {
 
 void CTagwrightDlg::OpenCurrentVideo() {
     if (m_strVideoPath.empty()) {
-        m_app.MessageBox(kPressOpen, MessageBoxType::Ok);
+        ShowMessageBox(kPressOpen, MessageBoxType::Ok);
         return;
     }
 
@@ -236,8 +238,7 @@ void CTagwrightDlg::OpenCurrentVideo() {
     // to the no-video state instead and say which file failed.
     if (!m_pVideoManager->Open(m_strVideoPath) || !m_pVideoManager->ReadNextFrame()) {
         ReturnToNoVideo();
-        m_app.MessageBox("Can't open the video file: " + m_strVideoPath.string(),
-                         MessageBoxType::Ok);
+        ShowMessageBox("Can't open the video file: " + m_strVideoPath.string(), MessageBoxType::Ok);
         return;
     }
 
@@ -254,8 +255,10 @@ void CTagwrightDlg::OpenCurrentVideo() {
 }
 
 void CTagwrightDlg::ResetForNewVideo(const std::filesystem::path& path) {
-    // Whatever was under way (playback, a drag, crop mode, a tracking step) ends here.
+    // Whatever was under way (playback, a drag, crop mode, a tracking step) ends here, and a
+    // right-click on the previous video no longer offers its label to the menu.
     m_nModeFlags = MODE_VIDEO_OPEN | MODE_IDLE;
+    m_bRoiAtRightClick = 0;
     m_wnd.EnableControl(IDC_BTN_PLAY, true);
     m_wnd.SetControlText(IDC_BTN_PLAY, kPlayCaption);
     m_nPlayInterval = 30;
@@ -284,6 +287,20 @@ void CTagwrightDlg::ReloadAndRefresh() {
     }
 }
 
+void CTagwrightDlg::RefreshOrStay(bool came, int previous) {
+    if (came) {
+        RefreshView(1);
+        return;
+    }
+    // A read past either end or into a damaged stretch can leave the source counting another
+    // frame than the one the picture still shows; a D, C or T would then edit a frame the
+    // operator never saw.
+    if (m_pVideoManager != nullptr && previous >= 0 &&
+        m_pVideoManager->CurrentFrameIndex() != previous) {
+        m_pVideoManager->SeekFrame(previous);
+    }
+}
+
 void CTagwrightDlg::ReturnToNoVideo() {
     if ((m_nModeFlags & MODE_PLAYING) != 0) {
         m_wnd.KillTimer(PLAY_TIMER_ID);
@@ -291,6 +308,7 @@ void CTagwrightDlg::ReturnToNoVideo() {
     delete m_pVideoManager;
     m_pVideoManager = nullptr;
     m_nModeFlags = MODE_IDLE;
+    m_bRoiAtRightClick = 0;
 
     m_wnd.ClearImage(IDC_PICTURE);
     m_wnd.SetSliderPos(IDC_SLIDER, 0);
@@ -311,4 +329,38 @@ void CTagwrightDlg::ReturnToNoVideo() {
     }
     m_sliderMarks.SetFrameCount(0);
     UpdateSliderMarks();
+}
+
+MessageBoxResult CTagwrightDlg::ShowMessageBox(const std::string& text, MessageBoxType type) {
+    ++m_nModalDepth;
+    const MessageBoxResult result = m_app.MessageBox(text, type);
+    --m_nModalDepth;
+    return result;
+}
+
+void CTagwrightDlg::ShowStoreMessage(const std::string& text) {
+    if (!m_bBatchMessages) {
+        ShowMessageBox(text, MessageBoxType::Ok);
+        return;
+    }
+    // A label-wide operation on a folder that cannot be written fails once per frame; the
+    // operator needs to hear it once, not hundreds of times.
+    if (std::find(m_batchedMessages.begin(), m_batchedMessages.end(), text) ==
+        m_batchedMessages.end()) {
+        m_batchedMessages.push_back(text);
+    }
+}
+
+void CTagwrightDlg::BeginMessageBatch() {
+    m_bBatchMessages = true;
+    m_batchedMessages.clear();
+}
+
+void CTagwrightDlg::EndMessageBatch() {
+    m_bBatchMessages = false;
+    std::vector<std::string> texts;
+    texts.swap(m_batchedMessages);
+    for (const std::string& text : texts) {
+        ShowMessageBox(text, MessageBoxType::Ok);
+    }
 }

@@ -3,6 +3,7 @@
 #include <filesystem>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "app/SliderMarks.h"
 #include "app/platform/IAppServices.h"
@@ -82,6 +83,8 @@ class CTagwrightDlg : public IDialogEvents {
 
     // --- mouse editing and tracking ---
     int AddRoiAtCurrentFrame(const CRect& rect);
+    // Ends a draw in progress without adding anything (see MouseEditing.cpp).
+    void AbandonDraw();
     bool InitTracker(const CRect& rect);
     void TrackToNextFrame();
 
@@ -135,10 +138,21 @@ class CTagwrightDlg : public IDialogEvents {
     void ReloadAndRefresh();
     // Hands the slider its marks again when the store, the current label or the video changed.
     void UpdateSliderMarks();
+    // After a step or seek: shows the frame when one came; when none came, goes back to the
+    // frame `previous` that stays on screen, so that edits still go to the frame shown.
+    void RefreshOrStay(bool came, int previous);
     // The window's state when no video is open (after a failed open).
     void ReturnToNoVideo();
     // Deletes the video source, the label store and the side dialogs (safe to repeat).
     void ReleaseOwnedObjects();
+    // Every modal box of the main window goes through here, so that playback holds still
+    // while it is open (see OnPlaybackTick).
+    MessageBoxResult ShowMessageBox(const std::string& text, MessageBoxType type);
+    // The store's messages: shown at once, or collected while an operation that rewrites many
+    // frames runs and then shown once each (EndMessageBatch).
+    void ShowStoreMessage(const std::string& text);
+    void BeginMessageBatch();
+    void EndMessageBatch();
 
     IDialogWindow& m_wnd;
     IAppServices& m_app;
@@ -166,4 +180,8 @@ class CTagwrightDlg : public IDialogEvents {
     bool m_bHavePendingRemoved = false;
     ROI m_pendingRemoved;
     CSliderMarks m_sliderMarks;
+    // Modal boxes and menus open right now; no playback tick moves the frame meanwhile.
+    int m_nModalDepth = 0;
+    bool m_bBatchMessages = false;
+    std::vector<std::string> m_batchedMessages;
 };

@@ -17,21 +17,18 @@ void CTagwrightDlg::TrackToNextFrame() {
     if ((m_nModeFlags & MODE_VIDEO_OPEN) == 0) {
         return;
     }
-    // An assignment, not a bit change: the step also ends playback's bit (the timer keeps
-    // running), a pending crop and any draw or grab in progress.
-    const bool drawWasPending = (m_nModeFlags & MODE_DRAW) != 0;
-    m_nModeFlags = MODE_VIDEO_OPEN | MODE_TRACK;
-
-    if (m_bHavePendingRemoved) {
-        if (drawWasPending && m_pLabelManager != nullptr) {
-            // The draw in progress has just ended without adding anything, so the ROI its press
-            // removed goes back.
-            m_pLabelManager->RestoreROI(m_pendingRemoved);
-            ReloadAndRefresh();
-        }
-        // Without a pending draw the copy is stale (another video was opened since).
-        m_bHavePendingRemoved = false;
+    // The step ends playback properly first: the assignment below clears the playing bit, and
+    // a timer left running would go on playing under a PLAY caption, so that the next Space or
+    // an OPEN would act as if playback were stopped.
+    if ((m_nModeFlags & MODE_PLAYING) != 0) {
+        TogglePlayback();
     }
+    // A draw in progress ends without adding anything; the assignment below also ends a
+    // pending crop and any grab.
+    AbandonDraw();
+    // Without a pending draw a kept copy is stale (another video was opened since).
+    m_bHavePendingRemoved = false;
+    m_nModeFlags = MODE_VIDEO_OPEN | MODE_TRACK;
 
     const int label = m_pLabelManager != nullptr ? m_pLabelManager->GetSelLabel() : -1;
     // With no valid label selected (for example after a right-click on empty area) a step

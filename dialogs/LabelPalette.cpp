@@ -72,11 +72,13 @@ void CTagwrightDlg::GoToLabel(int n) {
     if (frame == -1) {
         return;
     }
+    const int shown = m_pVideoManager->CurrentFrameIndex();
     if (m_pVideoManager->SeekFrame(frame)) {
         RefreshView(1);
         SelectLabel(n, true);
     } else {
-        m_app.MessageBox(kSeekMismatch, MessageBoxType::Ok);
+        RefreshOrStay(false, shown);
+        ShowMessageBox(kSeekMismatch, MessageBoxType::Ok);
     }
 }
 
@@ -126,11 +128,13 @@ void CTagwrightDlg::OnClassRadioClicked() {
     char question[160];
     std::snprintf(question, sizeof question, "Label %d의 Class를 일괄 변경합니다. 오래 걸려요... ",
                   label);
-    if (m_app.MessageBox(question, MessageBoxType::YesNo) == MessageBoxResult::Yes) {
+    if (ShowMessageBox(question, MessageBoxType::YesNo) == MessageBoxResult::Yes) {
         m_app.BeginWaitCursor();
         ReadClassFromRadios();
+        BeginMessageBatch();
         m_pLabelManager->SetLabelClass(label, m_nClass);
-        m_app.MessageBox(kClassChanged, MessageBoxType::Ok);
+        EndMessageBatch();
+        ShowMessageBox(kClassChanged, MessageBoxType::Ok);
         m_app.EndWaitCursor();
     } else {
         m_nClass = current;

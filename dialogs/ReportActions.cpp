@@ -36,7 +36,7 @@ void CTagwrightDlg::SaveReport(const std::string& comment) {
     }
     m_app.BeginWaitCursor();
     if (m_pLabelManager->WriteReport(comment)) {
-        m_app.MessageBox("레포트 생성 완료. ..//labeling_report.txt", MessageBoxType::Ok);
+        ShowMessageBox("레포트 생성 완료. ..//labeling_report.txt", MessageBoxType::Ok);
     }
     m_app.EndWaitCursor();
 }

@@ -78,7 +78,9 @@ int CLabelManager::DeleteFrameROIs(int frame) {
     }
     m_mapROI.erase(first, last);
     ++m_nRevision;
-    if (m_bFolderUsable && frame >= 0) {
+    if (!m_bFolderUsable) {
+        ShowMessage(kMsgNoAccess);  // like every other write, the failure is told
+    } else if (frame >= 0) {
         // The file goes directly; a folder carrying its name is not ours to remove.
         std::error_code ec;
         const std::filesystem::path target = FramePath(frame);

@@ -5,6 +5,12 @@
 
 #include <algorithm>
 #include <climits>
+#include <fstream>
+#include <iterator>
+#include <map>
+#include <vector>
+
+#include "labels/LabelFileFormat.h"
 
 CLabelManager::CLabelManager() = default;
 CLabelManager::~CLabelManager() = default;
@@ -158,6 +164,31 @@ bool CLabelManager::FindROI(int label, int frame, ROI& out) const {
 void CLabelManager::RestoreROI(const ROI& roi) {
     if (InsertRecord(roi)) {
         AdjustFrameCount(roi.nFrame, 1, false);
+    }
+    // The removal being undone was normally never written, so the file already lists the
+    // frame's records. Rewriting it anyway would turn a plain click into a file write (and, on
+    // a folder that cannot be written, into an access message for nothing).
+    if (m_bFolderUsable && roi.nFrame >= 0) {
+        std::ifstream in(FramePath(roi.nFrame), std::ios::binary);
+        const std::string text{std::istreambuf_iterator<char>(in),
+                               std::istreambuf_iterator<char>()};
+        std::vector<ROI> lines;
+        ParseLabelFileText(text, roi.nFrame, lines);
+        std::map<int, ROI> onDisk;  // a later line of a label wins, as in a load
+        for (const ROI& r : lines) {
+            onDisk[r.nLabel] = r;
+        }
+        bool same = true;
+        std::size_t inStore = 0;
+        for (auto it = m_mapROI.lower_bound(Key{roi.nFrame, INT_MIN});
+             it != m_mapROI.end() && it->first.first == roi.nFrame; ++it, ++inStore) {
+            auto disk = onDisk.find(it->first.second);
+            same = same && disk != onDisk.end() && disk->second.nClass == it->second.nClass &&
+                   disk->second.rect == it->second.rect;
+        }
+        if (same && inStore == onDisk.size()) {
+            return;
+        }
     }
     SaveFrame(roi.nFrame);
 }

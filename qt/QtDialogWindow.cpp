@@ -1,19 +1,13 @@
+// QtDialogWindow, part one: the window and its controls built from a dialog template, the
+// state of the controls by id, and timers. Input routing lives in QtDialogInput.cpp, painting in
+// QtDialogPaint.cpp.
+
 #include "qt/QtDialogWindow.h"
 
-#include <QAction>
-#include <QApplication>
 #include <QButtonGroup>
-#include <QCloseEvent>
-#include <QContextMenuEvent>
-#include <QCursor>
 #include <QGroupBox>
-#include <QGuiApplication>
-#include <QIcon>
-#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
-#include <QMenu>
-#include <QMouseEvent>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRadioButton>
@@ -23,63 +17,13 @@
 
 #include <algorithm>
 
+#include "qt/QtConversions.h"
 #include "qt/QtFonts.h"
 #include "qt/QtKeyHook.h"
 #include "qt/QtMarkedSlider.h"
 #include "qt/QtPictureWidget.h"
 #include "res/Layout.h"
 #include "res/Resource.h"
-
-// The icon resource lives in this static library; registering it explicitly keeps the linker
-// from dropping it from the executable. Q_INIT_RESOURCE must be used outside any namespace.
-static void InitTagwrightResources() {
-    static const bool done = [] {
-        Q_INIT_RESOURCE(tagwright);
-        return true;
-    }();
-    (void)done;
-}
-
-namespace {
-
-QString ToQt(const std::string& text) {
-    return QString::fromUtf8(text.data(), text.size());
-}
-
-std::string FromQt(const QString& text) {
-    const QByteArray utf8 = text.toUtf8();
-    return std::string(utf8.constData(), static_cast<std::size_t>(utf8.size()));
-}
-
-QColor ToQColor(const Rgb& c) {
-    return QColor(c.r, c.g, c.b);
-}
-
-CRect FromQRect(const QRect& r) {
-    return {r.left(), r.top(), r.left() + r.width(), r.top() + r.height()};
-}
-
-// The letter a caption marks with '&' ("S&KIP (30)" -> 'K'); "&&" is a literal ampersand.
-QChar MnemonicOf(const QString& caption) {
-    for (qsizetype i = 0; i + 1 < caption.size(); ++i) {
-        if (caption[i] != QLatin1Char('&')) {
-            continue;
-        }
-        if (caption[i + 1] == QLatin1Char('&')) {
-            ++i;
-            continue;
-        }
-        return caption[i + 1].toUpper();
-    }
-    return {};
-}
-
-bool IsButtonKind(ControlKind kind) {
-    return kind == ControlKind::PushButton || kind == ControlKind::DefaultPushButton ||
-           kind == ControlKind::ColorButton;
-}
-
-}  // namespace
 
 QtDialogWindow::QtDialogWindow(int templateId, Role role, QWidget* parent)
     : QDialog(parent), m_tmpl(FindDialogTemplate(templateId)), m_isMain(role == Role::Main) {
@@ -220,19 +164,7 @@ QWidget* QtDialogWindow::CreateControl(const ControlTemplate& ctrl) {
             slider->setTickPosition(QSlider::NoTicks);
             slider->setRange(0, 100);
             slider->setCursor(Qt::ArrowCursor);
-            // Only the user's own moves are notifications: a drag step or a channel click
-            // (actionTriggered, raised after the position moved and before the value follows),
-            // and the end of a drag. Positions set from code block the signals.
-            connect(slider, &QSlider::actionTriggered, this, [this](int) {
-                if (m_handler != nullptr) {
-                    m_handler->OnHScroll();
-                }
-            });
-            connect(slider, &QSlider::sliderReleased, this, [this] {
-                if (m_handler != nullptr) {
-                    m_handler->OnHScroll();
-                }
-            });
+            ConnectSliderNotifications(slider);
             return slider;
         }
         case ControlKind::StaticText: {
@@ -327,41 +259,6 @@ void QtDialogWindow::EndDialog(int result) {
     }
 }
 
-void QtDialogWindow::reject() {
-    SendCommand(IDCANCEL);
-}
-
-void QtDialogWindow::accept() {
-    SendCommand(IDOK);
-}
-
-void QtDialogWindow::closeEvent(QCloseEvent* event) {
-    // The close box or the window manager asks; the logic answers with EndDialog or a hide.
-    event->ignore();
-    SendCommand(IDCANCEL);
-}
-
-void QtDialogWindow::SetBackgroundColor(const Rgb& color) {
-    QPalette pal = palette();
-    pal.setColor(QPalette::Window, ToQColor(color));
-    setPalette(pal);
-    setAutoFillBackground(true);
-    update();
-}
-
-void QtDialogWindow::SetIcon(int resourceId) {
-    if (resourceId != IDR_MAINFRAME) {
-        return;
-    }
-    InitTagwrightResources();
-    QIcon icon;
-    for (int size : {16, 32, 48, 64, 128, 256}) {
-        icon.addFile(QStringLiteral(":/tagwright/icons/tagwright-%1.png").arg(size),
-                     QSize(size, size));
-    }
-    setWindowIcon(icon);
-}
-
 CPoint QtDialogWindow::GetClientSize() const {
     return {width(), height()};
 }
@@ -435,30 +332,6 @@ std::string QtDialogWindow::GetControlText(int id) const {
         return FromQt(box->title());
     }
     return {};
-}
-
-void QtDialogWindow::SetCaptionColor(int id, const Rgb& color) {
-    QWidget* w = Control(id);
-    if (w == nullptr) {
-        return;
-    }
-    QPalette pal = w->palette();
-    const QColor c = ToQColor(color);
-    // Active and inactive windows alike; a disabled control keeps the greyed caption.
-    for (QPalette::ColorGroup group : {QPalette::Active, QPalette::Inactive}) {
-        pal.setColor(group, QPalette::ButtonText, c);
-        pal.setColor(group, QPalette::WindowText, c);
-        pal.setColor(group, QPalette::Text, c);
-    }
-    w->setPalette(pal);
-    w->update();
-}
-
-void QtDialogWindow::SetControlFont(int id, const FontSpec& font) {
-    if (QWidget* w = Control(id)) {
-        w->setFont(MakeQtFont(font));
-        w->update();
-    }
 }
 
 void QtDialogWindow::SetFocus(int id) {
@@ -549,18 +422,6 @@ void QtDialogWindow::ResizeControl(int id, int width, int height) {
     }
 }
 
-void QtDialogWindow::PaintImage(int id, const cv::Mat& bgr, int viewWidth, int viewHeight) {
-    if (auto* picture = qobject_cast<QtPictureWidget*>(Control(id))) {
-        picture->SetImage(bgr, viewWidth, viewHeight);
-    }
-}
-
-void QtDialogWindow::ClearImage(int id) {
-    if (auto* picture = qobject_cast<QtPictureWidget*>(Control(id))) {
-        picture->ClearImage();
-    }
-}
-
 // --- timers ---
 
 void QtDialogWindow::SetTimer(int id, int intervalMs) {
@@ -583,154 +444,4 @@ void QtDialogWindow::KillTimer(int id) {
     if (it != m_timers.end()) {
         it->second->stop();
     }
-}
-
-// --- pointer and keyboard ---
-
-CPoint QtDialogWindow::GetCursorPos() const {
-    const QPoint p = mapFromGlobal(QCursor::pos());
-    return {p.x(), p.y()};
-}
-
-bool QtDialogWindow::IsLeftButtonDown() const {
-    return QGuiApplication::mouseButtons().testFlag(Qt::LeftButton);
-}
-
-bool QtDialogWindow::IsCtrlDown() const {
-    return QGuiApplication::keyboardModifiers().testFlag(Qt::ControlModifier);
-}
-
-void QtDialogWindow::SetCursor(CursorShape shape) {
-    m_cursorChosenInMove = true;
-    setCursor(shape == CursorShape::Hand ? Qt::PointingHandCursor : Qt::ArrowCursor);
-}
-
-void QtDialogWindow::mousePressEvent(QMouseEvent* event) {
-    const QPoint p = event->position().toPoint();
-    event->accept();  // accepted presses keep the implicit grab, so the release comes back here
-    if (m_handler == nullptr) {
-        return;
-    }
-    if (event->button() == Qt::LeftButton) {
-        m_handler->OnLButtonDown({p.x(), p.y()});
-    } else if (event->button() == Qt::RightButton) {
-        m_handler->OnRButtonDown({p.x(), p.y()});
-    }
-}
-
-void QtDialogWindow::mouseMoveEvent(QMouseEvent* event) {
-    const QPoint p = event->position().toPoint();
-    event->accept();
-    // A cursor holds only for the move that chose it: a move whose handler chooses none shows
-    // the window's arrow again, so the hand never outlives the state that showed it (the hand
-    // over a ROI is for the idle window only).
-    m_cursorChosenInMove = false;
-    if (m_handler != nullptr) {
-        m_handler->OnMouseMove({p.x(), p.y()});
-    }
-    if (!m_cursorChosenInMove && cursor().shape() != Qt::ArrowCursor) {
-        setCursor(Qt::ArrowCursor);
-    }
-}
-
-void QtDialogWindow::mouseReleaseEvent(QMouseEvent* event) {
-    const QPoint p = event->position().toPoint();
-    event->accept();
-    if (m_handler == nullptr) {
-        return;
-    }
-    if (event->button() == Qt::LeftButton) {
-        m_handler->OnLButtonUp({p.x(), p.y()});
-    } else if (event->button() == Qt::RightButton) {
-        // The context menu follows the release of the right button, wherever it happens.
-        const QPoint g = event->globalPosition().toPoint();
-        m_handler->OnContextMenu({g.x(), g.y()});
-    }
-}
-
-void QtDialogWindow::contextMenuEvent(QContextMenuEvent* event) {
-    // Qt on X11 asks for a context menu on the press; ours opens on the release (above).
-    event->accept();
-}
-
-void QtDialogWindow::RequestKeyboardContextMenu() {
-    if (m_handler == nullptr) {
-        return;
-    }
-    const QWidget* focus = focusWidget();
-    const QPoint g =
-        focus != nullptr ? focus->mapToGlobal(QPoint(0, 0)) : mapToGlobal(QPoint(0, 0));
-    m_handler->OnContextMenu({g.x(), g.y()});
-}
-
-int QtDialogWindow::TrackPopupMenu(const CPoint& screen, const std::string& text, int commandId,
-                                   bool enabled) {
-    QMenu menu(this);
-    QAction* item = menu.addAction(ToQt(text));
-    item->setEnabled(enabled);
-    const QAction* chosen = menu.exec(QPoint(screen.x, screen.y));
-    return (chosen != nullptr && chosen == item && enabled) ? commandId : 0;
-}
-
-// --- standard dialog keys ---
-
-QAbstractButton* QtDialogWindow::ButtonForMnemonic(QChar letter) const {
-    if (letter.isNull() || m_tmpl == nullptr) {
-        return nullptr;
-    }
-    const QChar wanted = letter.toUpper();
-    for (std::size_t i = 0; i < m_tmpl->controlCount; ++i) {
-        const ControlTemplate& ctrl = m_tmpl->controls[i];
-        if (!IsButtonKind(ctrl.kind) && ctrl.kind != ControlKind::RadioButton) {
-            continue;
-        }
-        auto* button = qobject_cast<QAbstractButton*>(Control(ctrl.id));
-        if (button == nullptr || !button->isEnabledTo(this) || !button->isVisibleTo(this)) {
-            continue;
-        }
-        if (MnemonicOf(button->text()) == wanted) {
-            return button;
-        }
-    }
-    return nullptr;
-}
-
-bool QtDialogWindow::HandleStandardKey(const QKeyEvent& event) {
-    const int key = event.key();
-    if (key == Qt::Key_Return || key == Qt::Key_Enter) {
-        if (m_defaultButton != nullptr && m_defaultButton->isEnabled()) {
-            m_defaultButton->click();
-        }
-        return true;
-    }
-    if (key == Qt::Key_Escape) {
-        SendCommand(IDCANCEL);
-        return true;
-    }
-    if (key == Qt::Key_Menu) {
-        RequestKeyboardContextMenu();
-        return true;
-    }
-    const Qt::KeyboardModifiers mods = event.modifiers();
-    if (mods & (Qt::AltModifier | Qt::ControlModifier | Qt::MetaModifier)) {
-        return false;  // Alt+letter is Qt's own mnemonic shortcut; Ctrl+letter is no mnemonic
-    }
-    if (!((key >= Qt::Key_A && key <= Qt::Key_Z) || (key >= Qt::Key_0 && key <= Qt::Key_9))) {
-        return false;
-    }
-    // A control that types text keeps its letters.
-    const QWidget* focus = focusWidget();
-    if (const auto* edit = qobject_cast<const QLineEdit*>(focus); edit && !edit->isReadOnly()) {
-        return false;
-    }
-    if (const auto* edit = qobject_cast<const QPlainTextEdit*>(focus);
-        edit && !edit->isReadOnly()) {
-        return false;
-    }
-    QAbstractButton* button = ButtonForMnemonic(QChar(key));
-    if (button == nullptr) {
-        return false;
-    }
-    button->click();
-    return true;
 }

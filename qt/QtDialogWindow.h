@@ -13,6 +13,7 @@ class QAbstractButton;
 class QButtonGroup;
 class QKeyEvent;
 class QPushButton;
+class QSlider;
 class QTimer;
 class QtKeyHook;
 class QtPictureWidget;
@@ -34,6 +35,9 @@ class QtPictureWidget;
 // keep Qt's own dialog keys.
 //
 // Single-threaded: every method runs on the GUI thread. The handler is not owned.
+//
+// Definitions are split by concern: QtDialogWindow.cpp builds the controls from the template and
+// keeps their state and the timers, QtDialogInput.cpp routes input, QtDialogPaint.cpp paints.
 class QtDialogWindow : public QDialog, public IDialogWindow {
     Q_OBJECT
   public:
@@ -128,6 +132,8 @@ class QtDialogWindow : public QDialog, public IDialogWindow {
     void LayoutControls();
     const RadioGroup* FindRadioGroup(int firstId) const;
     void SendCommand(int id);
+    // The slider's user actions become OnHScroll (QtDialogInput.cpp).
+    void ConnectSliderNotifications(QSlider* slider);
 
     const DialogTemplate* m_tmpl = nullptr;
     IDialogEvents* m_handler = nullptr;

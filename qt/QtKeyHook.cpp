@@ -1,5 +1,6 @@
 #include "qt/QtKeyHook.h"
 
+#include <QAbstractSlider>
 #include <QCoreApplication>
 #include <QGuiApplication>
 #include <QKeyEvent>
@@ -230,7 +231,11 @@ bool QtKeyHook::eventFilter(QObject* watched, QEvent* event) {
     msg.type = InputMessage::Type::MouseWheel;
     msg.wheelDelta = delta;
     m_window.EventHandler()->PreTranslateMessage(msg);
-    return false;  // the wheel always goes on to the control under the pointer
+    // The wheel goes on to the control under the pointer, except to the slider: the step above
+    // has already moved the video by one frame, and the slider would move by its own step the
+    // other way and seek again.
+    const QWidget* target = m_window.childAt(wheel.position().toPoint());
+    return qobject_cast<const QAbstractSlider*>(target) != nullptr;
 }
 
 bool QtKeyHook::OnKeyPress(QKeyEvent& event) {

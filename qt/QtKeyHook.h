@@ -18,7 +18,8 @@ int VirtualKeyFromEvent(const QKeyEvent& event);
 // key press and wheel event of the window before Qt dispatches it to the focused or hovered
 // widget, hands it to the handler's PreTranslateMessage and eats it when the handler consumed
 // it. A passed-on key then gets the standard dialog keys (QtDialogWindow::HandleStandardKey);
-// anything else goes on to Qt as usual, and the wheel always does. Keys pressed with Alt held,
+// anything else goes on to Qt as usual, and so does the wheel, except over the slider, where the
+// hook's frame step is the only one. Keys pressed with Alt held,
 // and F10, are menu keys: the hook leaves them to Qt (Alt with a caption's letter presses that
 // button).
 //

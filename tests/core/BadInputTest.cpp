@@ -267,6 +267,81 @@ INSTANTIATE_TEST_SUITE_P(
                       BlockerCase{"ReadOnlyFileSystem", Blocker::ReadOnlyFileSystem}),
     [](const auto& info) { return std::string(info.param.name); });
 
+// A plain click on empty area takes the active label's ROI out for a draw that never comes and
+// puts it back; the file never lost it, so nothing is written and nothing is said.
+TEST_F(BadInput, PlainClickOnEmptyAreaWritesNothingEvenWhereWritesFail) {
+    const fs::path video = MakeClip("clip.avi");
+    ASSERT_FALSE(video.empty());
+    const CRect roi{200, 150, 260, 200};
+    WriteLabelFile(video, 0, {MakeRoi(0, 1, 0, roi)});
+    WriteFileBytes(LabelFolder(video) / ".tagwright-tmp", "in the way");
+    ASSERT_TRUE(OpenViaButton(video));
+    const TreeSnapshot before = SnapshotTree(tmp.Path());
+
+    const CPoint p = FrameToClient({60, 100});
+    wnd.LButtonDown(p);
+    wnd.LButtonUp(p);
+    EXPECT_TRUE(app.Boxes().empty());
+    CRect stored;
+    ASSERT_TRUE(HasRoi(*this, 1, 0, &stored));
+    EXPECT_EQ(stored, roi);
+    EXPECT_EQ(SnapshotTree(tmp.Path()), before);
+}
+
+// Operations that rewrite many frames tell of a folder that cannot be written once, not once per
+// frame; the frame deletion, which removes a file instead, tells of it too.
+struct OneMessageCase {
+    const char* name;
+    void (*operation)(DialogHarness& h);
+};
+
+void PrintTo(const OneMessageCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class OneMessagePerOperation : public BadInput,
+                               public ::testing::WithParamInterface<OneMessageCase> {};
+
+TEST_P(OneMessagePerOperation, OnAFolderThatCannotBeMade) {
+    const fs::path video = MakeClip("videos/clip.avi");
+    ASSERT_FALSE(video.empty());
+    WriteFileBytes(LabelFolder(video), "a file where the label folder should be");
+    ASSERT_TRUE(OpenViaButton(video));
+    // Label 1 on frames 0 to 5, kept in memory only.
+    Draw();
+    for (int i = 0; i < 5; ++i) {
+        ASSERT_TRUE(wnd.KeyDown(VK_KEY_C));
+    }
+    ASSERT_EQ(Store().GetCount(), 6);
+    ASSERT_EQ(ShownFrameIndex(), 5);
+    app.ClearBoxes();
+
+    GetParam().operation(*this);
+    EXPECT_EQ(Boxes(kNoAccess), 1);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    BadInput, OneMessagePerOperation,
+    ::testing::Values(OneMessageCase{"DeleteLabelAfterFrame",
+                                     [](DialogHarness& h) {
+                                         h.wnd.ScrollSlider(0);
+                                         h.wnd.RButtonDown(h.FrameToClient({230, 175}));
+                                         h.wnd.SetMenuAnswer(ID_DELETE_LABEL_AFTER);
+                                         h.dlg.OnContextMenu({0, 0});
+                                         EXPECT_EQ(h.dlg.GetLabelManager()->GetCount(), 1);
+                                     }},
+                      OneMessageCase{"ClassOfALabel",
+                                     [](DialogHarness& h) {
+                                         ASSERT_TRUE(h.wnd.Click(IDC_RADIO_CLASS2));
+                                         EXPECT_EQ(h.dlg.GetLabelManager()->GetLabelClass(1), 2);
+                                     }},
+                      OneMessageCase{"DeleteFrame",
+                                     [](DialogHarness& h) {
+                                         ASSERT_TRUE(h.wnd.KeyDown('E'));
+                                         EXPECT_EQ(h.dlg.GetLabelManager()->GetCount(), 5);
+                                     }}),
+    [](const auto& info) { return std::string(info.param.name); });
+
 // --- a label folder that cannot be made ---
 
 struct UncreatableCase {

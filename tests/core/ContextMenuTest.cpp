@@ -172,6 +172,29 @@ TEST_F(ContextMenu, DismissedMenuDeletesNothing) {
     EXPECT_EQ(app.WaitCursorUses(), 0);
 }
 
+TEST_F(ContextMenu, ARightClickOnThePreviousVideoOffersNothingAfterAnOpen) {
+    const auto first = MakeVideo("first.avi");
+    const auto second = MakeVideo("second.avi");
+    ASSERT_FALSE(first.empty());
+    ASSERT_FALSE(second.empty());
+    WriteLabelFile(first, 0, {MakeRoi(0, 3, 0, kRoiA)});
+    for (int f : {0, 1, 2}) {
+        WriteLabelFile(second, f, {MakeRoi(f, 3, 0, kRoiA)});
+    }
+    ASSERT_TRUE(OpenViaButton(first));
+    wnd.RButtonDown(FrameToClient({220, 170}));
+    ASSERT_TRUE(OpenViaButton(second));
+
+    // The menu key asks for the menu without a right-click.
+    wnd.SetMenuAnswer(ID_DELETE_LABEL_AFTER);
+    dlg.OnContextMenu({500, 400});
+    ASSERT_EQ(wnd.MenuCalls().size(), 1u);
+    EXPECT_FALSE(wnd.MenuCalls()[0].enabled);
+    for (int f : {1, 2}) {
+        EXPECT_EQ(ReadLabelFile(second, f), LabelLine(kRoiA, 3, 0)) << f;
+    }
+}
+
 TEST_F(ContextMenu, NothingWithoutAVideo) {
     const CRect pic = PictureRect();
     wnd.SetMenuAnswer(ID_DELETE_LABEL_AFTER);

@@ -80,9 +80,9 @@ TEST_F(MouseEditing, DragLeavingThePictureIsClippedAtItsRightAndBottomEdges) {
     EXPECT_EQ(PaintedPixel(*this, w - 1, 190), kRubberBand);
     EXPECT_EQ(PaintedPixel(*this, 230, h - 1), kRubberBand);
 
-    // A release outside the picture ends nothing.
+    // A release outside the picture ends the draw without adding anything.
     wnd.LButtonUp({pic.right + 300, pic.bottom + 300});
-    EXPECT_EQ(dlg.GetModeFlags(), MODE_VIDEO_OPEN | MODE_DRAW);
+    EXPECT_EQ(dlg.GetModeFlags(), MODE_VIDEO_OPEN | MODE_IDLE);
     EXPECT_EQ(Store().GetCount(), 0);
 
     // The next press and a release on the picture's last pixel complete a ROI reaching the
@@ -432,25 +432,85 @@ TEST_F(MouseEditing, DrawOnAnotherFrameThanThePressLosesNothing) {
     EXPECT_EQ(Store().GetFrameCount(0), 1);
 }
 
-TEST_F(MouseEditing, PressThatSupersedesAnUnfinishedDrawLosesNothing) {
+// Edits stay on the frame the operator sees, whatever else arrives during a drag.
+TEST_F(MouseEditing, MoveEndsUnmovedWhenTheFrameChangedUnderIt) {
     const auto video = OpenWith({MakeRoi(0, 1, 0, kRoiA)});
     ASSERT_FALSE(video.empty());
-    const CRect pic = PictureRect();
-    // First draw released outside the picture: still pending, label 1's ROI is out.
-    wnd.LButtonDown(FrameToClient({40, 60}));
-    wnd.LButtonUp({pic.right + 20, pic.top + 20});
-    ASSERT_EQ(dlg.GetModeFlags() & MODE_DRAW, MODE_DRAW);
-    ASSERT_FALSE(HasRoi(*this, 1, 0));
-    // A new press and a plain click abandon the draw: the ROI is back, once.
-    const CPoint c = FrameToClient({60, 100});
-    wnd.LButtonDown(c);
-    wnd.LButtonUp(c);
+    const std::string before = ReadLabelFile(video, 0);
+    wnd.LButtonDown(FrameToClient({220, 170}));
+    ASSERT_TRUE(wnd.KeyDown(VK_RIGHT));
+    const CPoint b = FrameToClient({120, 100});
+    wnd.MouseMove(b);
+    wnd.LButtonUp(b);
     CRect rect;
     ASSERT_TRUE(HasRoi(*this, 1, 0, &rect));
     EXPECT_EQ(rect, kRoiA);
-    EXPECT_EQ(Store().GetFrameCount(0), 1);
-    EXPECT_EQ(ReadLabelFile(video, 0), LabelLine(kRoiA, 1, 0));
-    EXPECT_EQ(dlg.GetModeFlags() & (MODE_DRAW | MODE_IDLE), MODE_IDLE);
+    EXPECT_EQ(ReadLabelFile(video, 0), before);
 }
+
+TEST_F(MouseEditing, DeleteKeyDuringADrawKeepsTheRoiThePressHeldOut) {
+    const auto video = OpenWith({MakeRoi(0, 1, 0, kRoiA), MakeRoi(0, 2, 0, kRoiB)});
+    ASSERT_FALSE(video.empty());
+    wnd.LButtonDown(FrameToClient({150, 60}));  // takes label 1's ROI out for the draw
+    wnd.MouseMove(FrameToClient({70, 190}));    // over label 2's ROI
+    ASSERT_TRUE(wnd.KeyDown(0x44));             // D
+    EXPECT_EQ(ReadLabelFile(video, 0), LabelLine(kRoiA, 1, 0));
+    EXPECT_TRUE(HasRoi(*this, 1, 0));
+    EXPECT_FALSE(HasRoi(*this, 2, 0));
+}
+
+// A gesture of the left button ends with its release wherever that happens; left pending, a
+// later, unrelated release would finish it from an anchor that no longer exists.
+struct OutsideReleaseCase {
+    const char* name;
+    bool pressOnRoi;  // a grab, else a draw on empty area
+    // What follows the release outside (client pixels of the picture given).
+    void (*then)(DialogHarness& h, const CRect& pic);
+};
+
+void PrintTo(const OutsideReleaseCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class ReleaseOutside : public MouseEditing,
+                       public ::testing::WithParamInterface<OutsideReleaseCase> {};
+
+TEST_P(ReleaseOutside, EndsTheGestureAndLaterInputMovesNoRoi) {
+    const auto video = OpenWith({MakeRoi(0, 1, 0, kRoiA)});
+    ASSERT_FALSE(video.empty());
+    const std::string before = ReadLabelFile(video, 0);
+    const CRect pic = PictureRect();
+    const CPoint a = FrameToClient(GetParam().pressOnRoi ? CPoint{220, 170} : CPoint{40, 60});
+    wnd.LButtonDown(a);
+    wnd.MouseMove({a.x + 30, a.y + 20});
+    wnd.LButtonUp({pic.right + 20, pic.top + 40});
+    EXPECT_EQ(dlg.GetModeFlags(), MODE_VIDEO_OPEN | MODE_IDLE);
+
+    GetParam().then(*this, pic);
+    CRect rect;
+    ASSERT_TRUE(HasRoi(*this, 1, 0, &rect));
+    EXPECT_EQ(rect, kRoiA);
+    EXPECT_EQ(ReadLabelFile(video, 0), before);
+    EXPECT_EQ(Store().GetFrameCount(0), 1);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    MouseEditing, ReleaseOutside,
+    ::testing::Values(OutsideReleaseCase{"GrabThenCopyKey", true,
+                                         [](DialogHarness& h, const CRect& pic) {
+                                             h.wnd.SetCursorPos({pic.left + 300, pic.top + 200});
+                                             h.wnd.KeyDown(0x43);  // C
+                                         }},
+                      OutsideReleaseCase{"GrabThenPressOutsideReleaseInside", true,
+                                         [](DialogHarness& h, const CRect& pic) {
+                                             h.wnd.LButtonDown({pic.right + 20, pic.top + 40});
+                                             h.wnd.LButtonUp({pic.left + 300, pic.top + 200});
+                                         }},
+                      OutsideReleaseCase{"DrawThenPressOutsideReleaseInside", false,
+                                         [](DialogHarness& h, const CRect& pic) {
+                                             h.wnd.LButtonDown({pic.right + 20, pic.top + 40});
+                                             h.wnd.LButtonUp({pic.left + 300, pic.top + 200});
+                                         }}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace

@@ -145,6 +145,8 @@ TEST_F(Playback, SliderTopPositionLeavesThePictureUnchanged) {
     EXPECT_EQ(Paints(), paints);
     EXPECT_EQ(cv::norm(before, wnd.Ctl(IDC_PICTURE).image, cv::NORM_INF), 0.0);
     EXPECT_EQ(Counter(), 5);
+    // Edits still go to the frame on screen.
+    EXPECT_EQ(dlg.GetVideoManager()->CurrentFrameIndex(), 5);
 }
 
 TEST_F(Playback, NothingWithoutAVideo) {
@@ -170,5 +172,69 @@ TEST_F(Playback, OpeningAnotherVideoWhilePlayingPauses) {
     EXPECT_EQ(dlg.GetPlayInterval(), 30);
     EXPECT_EQ(dlg.GetModeFlags(), MODE_VIDEO_OPEN | MODE_IDLE);
 }
+
+// Playback goes on behind a modal box or menu (the window keeps delivering ticks), but no tick
+// moves the frame the box is about: the answer acts on the frame the operator saw when asked.
+struct ModalCase {
+    const char* name;
+    bool writesFail;  // frame files cannot be replaced
+    void (*act)(DialogHarness& h);
+    void (*check)(DialogHarness& h);
+};
+
+void PrintTo(const ModalCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
+const CRect kModalRoi{200, 150, 260, 200};
+
+class ModalWhilePlaying : public Playback, public ::testing::WithParamInterface<ModalCase> {};
+
+TEST_P(ModalWhilePlaying, NoTickMovesTheFrameTheBoxIsAbout) {
+    const auto video = MakeVideo();
+    ASSERT_FALSE(video.empty());
+    for (int f : {2, 3}) {
+        WriteLabelFile(video, f, {MakeRoi(f, 1, 0, kModalRoi)});
+    }
+    if (GetParam().writesFail) {
+        WriteFileBytes(LabelFolder(video) / ".tagwright-tmp", "in the way");
+    }
+    ASSERT_TRUE(OpenViaButton(video));
+    wnd.ScrollSlider(2);
+    ASSERT_TRUE(wnd.Click(IDC_BTN_PLAY));
+
+    GetParam().act(*this);
+    EXPECT_GT(wnd.ModalTicksDelivered(), 0);
+    EXPECT_EQ(ShownFrameIndex(), 2);
+    EXPECT_TRUE(wnd.TimerRunning(PLAY_TIMER_ID));
+    GetParam().check(*this);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Playback, ModalWhilePlaying,
+    ::testing::Values(ModalCase{"DeleteFrameQuestion", false,
+                                [](DialogHarness& h) { h.wnd.KeyDown('E'); },
+                                [](DialogHarness& h) {
+                                    EXPECT_FALSE(HasRoi(h, 1, 2));
+                                    EXPECT_TRUE(HasRoi(h, 1, 3));
+                                }},
+                      ModalCase{"AccessFailureInsideADraw", true,
+                                [](DialogHarness& h) {
+                                    DragFrame(h, {40, 60}, {120, 140});
+                                },
+                                [](DialogHarness& h) {
+                                    const CRect drawn = DragToImage(h, h.FrameToClient({40, 60}),
+                                                                    h.FrameToClient({120, 140}));
+                                    CRect stored;
+                                    ASSERT_TRUE(HasRoi(h, 1, 2, &stored));
+                                    EXPECT_EQ(stored, drawn);
+                                }},
+                      ModalCase{"ContextMenu", false,
+                                [](DialogHarness& h) {
+                                    h.wnd.RButtonDown(h.FrameToClient({220, 170}));
+                                    h.dlg.OnContextMenu({500, 400});
+                                },
+                                [](DialogHarness& h) { EXPECT_EQ(h.wnd.MenuCalls().size(), 1u); }}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace

@@ -2,6 +2,8 @@
 // picture area, and the arrow key steps through the hook to the next frame on screen.
 
 #include <QImage>
+#include <QWheelEvent>
+#include <QWindow>
 
 #include <opencv2/imgproc.hpp>
 
@@ -125,6 +127,28 @@ TEST_F(RealMainDialog, OpenedVideoIsPaintedAndTheRightKeyShowsTheNextFrame) {
     EXPECT_GT(ShareMatchingFrame(shown1, vm->CurrentFrame()), 0.98);
     cv::resize(shown1, back, frame0.size(), 0, 0, cv::INTER_NEAREST);
     EXPECT_EQ(ReadStampedIndex(back), 1);
+}
+
+// The wheel steps one frame wherever the pointer is; over the slider too, which would otherwise
+// take the same wheel event for a move of its own and seek once more.
+TEST_F(RealMainDialog, WheelOverTheSliderStepsOneFrame) {
+    dlg->SetVideoPath(video);
+    dlg->OnCommand(ID_OPEN_VIDEO);
+    ASSERT_EQ(window->GetControlText(IDC_STATIC_FRAME), "0");
+    const QPoint over = window->Control(IDC_SLIDER)->geometry().center();
+    auto wheel = [&](int delta) {
+        QWindow* handle = window->windowHandle();
+        QWheelEvent ev(QPointF(over), handle->mapToGlobal(QPointF(over)), QPoint(),
+                       QPoint(0, delta), Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
+        QCoreApplication::sendEvent(handle, &ev);
+    };
+    wheel(-120);  // towards the user: the next frame
+    wheel(-120);
+    EXPECT_EQ(window->GetControlText(IDC_STATIC_FRAME), "2");
+    EXPECT_EQ(dlg->GetVideoManager()->CurrentFrameIndex(), 2);
+    wheel(120);  // away: the previous frame
+    EXPECT_EQ(window->GetControlText(IDC_STATIC_FRAME), "1");
+    EXPECT_EQ(window->GetSliderPos(IDC_SLIDER), 1);
 }
 
 TEST_F(RealMainDialog, GrowingTheWindowRefitsAndRepaintsThePicture) {

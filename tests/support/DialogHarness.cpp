@@ -10,6 +10,7 @@
 DialogHarness::DialogHarness() {
     wnd.SetEventHandler(&dlg);
     app.SetMainDialog(&dlg);
+    app.SetModalTickWindow(&wnd);
     initResult = wnd.InitDialog();
 }
 
@@ -17,6 +18,7 @@ DialogHarness::~DialogHarness() {
     // The real window runs the destroy handler before the dialog object goes away.
     dlg.OnDestroy();
     app.SetMainDialog(nullptr);
+    app.SetModalTickWindow(nullptr);
     wnd.SetEventHandler(nullptr);
 }
 

@@ -179,6 +179,7 @@ int FakeWindow::TimerInterval(int id) const {
 int FakeWindow::TrackPopupMenu(const CPoint& screen, const std::string& text, int commandId,
                                bool enabled) {
     m_menuCalls.push_back({screen, text, commandId, enabled});
+    DeliverModalTicks();
     if (!enabled) {
         return 0;
     }
@@ -284,6 +285,19 @@ void FakeWindow::FireTimer(int id) {
     }
 }
 
+void FakeWindow::DeliverModalTicks() {
+    for (int i = 0; i < m_ticksPerModalCall; ++i) {
+        // Copied: a tick's handler may start or stop timers.
+        const std::map<int, int> running = m_timers;
+        for (const auto& [id, interval] : running) {
+            if (m_handler != nullptr && m_timers.count(id) != 0) {
+                ++m_modalTicks;
+                m_handler->OnTimer(id);
+            }
+        }
+    }
+}
+
 void FakeWindow::ScrollSlider(int pos) {
     for (auto& [id, c] : m_controls) {
         if (c.kind == ControlKind::Slider) {
@@ -312,6 +326,9 @@ void FakeWindow::Resize(int cx, int cy) {
 
 MessageBoxResult FakeAppServices::MessageBox(const std::string& text, MessageBoxType type) {
     m_boxes.push_back({text, type});
+    if (m_tickWindow != nullptr) {
+        m_tickWindow->DeliverModalTicks();
+    }
     if (type == MessageBoxType::Ok) {
         return MessageBoxResult::Ok;
     }
@@ -326,6 +343,9 @@ MessageBoxResult FakeAppServices::MessageBox(const std::string& text, MessageBox
 std::optional<std::filesystem::path> FakeAppServices::OpenFileDialog(
     const std::string& filter, const std::filesystem::path& initialDir) {
     ++m_fileDialogCalls;
+    if (m_tickWindow != nullptr) {
+        m_tickWindow->DeliverModalTicks();
+    }
     m_lastFilter = filter;
     m_lastInitialDir = initialDir;
     return m_fileResult;

@@ -104,6 +104,15 @@ class FakeWindow : public IDialogWindow {
     // The command the next pop-up menu returns (0 = dismissed).
     void SetMenuAnswer(int command) { m_menuAnswer = command; }
 
+    // A modal box or menu runs a nested loop in which the running timers keep expiring, as in
+    // the real window. Each modal call (this window's menu, and the boxes and file dialog of
+    // services wired with FakeAppServices::SetModalTickWindow) fires every running timer this
+    // many times (1 by default; expiries do not pile up, so a long box is still one tick).
+    void SetTicksPerModalCall(int n) { m_ticksPerModalCall = n; }
+    void DeliverModalTicks();
+    // Ticks handed to the handler from inside modal calls so far.
+    int ModalTicksDelivered() const { return m_modalTicks; }
+
     // --- driving the window as a user would ---
     bool InitDialog();
     // Clicks an enabled button; a radio button becomes the checked one of its group first.
@@ -144,6 +153,8 @@ class FakeWindow : public IDialogWindow {
     int m_focusId = 0;
     std::vector<MenuCall> m_menuCalls;
     int m_menuAnswer = 0;
+    int m_ticksPerModalCall = 1;
+    int m_modalTicks = 0;
 };
 
 // In-memory application services: message boxes answered from a script, a scripted file dialog,
@@ -169,8 +180,11 @@ class FakeAppServices : public IAppServices {
 
     // --- script and inspection ---
     void SetMainDialog(CTagwrightDlg* dlg) { m_mainDialog = dlg; }
+    // The window whose timers keep ticking while a box or the file dialog is open.
+    void SetModalTickWindow(FakeWindow* wnd) { m_tickWindow = wnd; }
     // Answers for the next Yes/No boxes, in order; when none is queued a Yes/No box answers Yes.
     void QueueAnswer(MessageBoxResult r) { m_answers.push_back(r); }
+    void ClearAnswers() { m_answers.clear(); }
     const std::vector<Box>& Boxes() const { return m_boxes; }
     void ClearBoxes() { m_boxes.clear(); }
     // The next file dialog returns this (nullopt = cancel).
@@ -188,6 +202,7 @@ class FakeAppServices : public IAppServices {
 
   private:
     CTagwrightDlg* m_mainDialog = nullptr;
+    FakeWindow* m_tickWindow = nullptr;
     std::deque<MessageBoxResult> m_answers;
     std::vector<Box> m_boxes;
     std::optional<std::filesystem::path> m_fileResult;
