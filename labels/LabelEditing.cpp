@@ -13,6 +13,7 @@ constexpr int kTrackingModeBit = 0x40;
 }
 
 int CLabelManager::AddROI(int frame, const CRect& rect, int nClass, int modeFlags) {
+    StepScope step(*this);
     // A tracking step stores its result under the label being tracked, not the active one.
     const int label = (modeFlags & kTrackingModeBit) ? m_nSelLabel : m_nCurLabel;
     ROI roi;
@@ -28,6 +29,7 @@ int CLabelManager::AddROI(int frame, const CRect& rect, int nClass, int modeFlag
 }
 
 int CLabelManager::DeleteROI(int frame, int label) {
+    StepScope step(*this);
     if (label < 0) {
         label = m_nCurLabel;
     }
@@ -36,6 +38,7 @@ int CLabelManager::DeleteROI(int frame, int label) {
 }
 
 int CLabelManager::DeleteSelectedROI(int frame) {
+    StepScope step(*this);
     const ROI* roi = FindSelectedRecord();
     if (roi == nullptr || roi->nFrame != frame) {
         return 0;
@@ -45,16 +48,19 @@ int CLabelManager::DeleteSelectedROI(int frame) {
 }
 
 int CLabelManager::SetSelectedRect(const CRect& rect) {
+    StepScope step(*this);
     ROI* roi = FindSelectedRecord();
     if (roi == nullptr) {
         return 1;
     }
+    TouchFrame(roi->nFrame);
     roi->rect = rect;
     SaveFrame(roi->nFrame);
     return 1;
 }
 
 int CLabelManager::DeleteFrameROIs(int frame) {
+    StepScope step(*this);
     auto first = m_mapROI.lower_bound(Key{frame, INT_MIN});
     auto last = first;
     std::vector<int> labels;
@@ -64,6 +70,7 @@ int CLabelManager::DeleteFrameROIs(int frame) {
     if (labels.empty()) {
         return 1;
     }
+    TouchFrame(frame);
     for (int label : labels) {
         m_uncounted.erase(Key{frame, label});
         auto idx = m_labelFrames.find(label);
@@ -83,6 +90,8 @@ int CLabelManager::DeleteFrameROIs(int frame) {
             std::filesystem::file_type::directory) {
             if (!std::filesystem::remove(target, ec) && ec) {
                 ShowMessage(kMsgNoAccess);  // the old lines would come back on the next load
+            } else {
+                NoteFrameFile(frame, nullptr);
             }
         }
     }
@@ -91,6 +100,7 @@ int CLabelManager::DeleteFrameROIs(int frame) {
 }
 
 int CLabelManager::CopyFrameToNext(int frame) {
+    StepScope step(*this);
     if (frame == INT_MAX) {
         return 1;  // there is no next frame to copy to
     }
@@ -118,6 +128,7 @@ int CLabelManager::CopyFrameToNext(int frame) {
 }
 
 int CLabelManager::DeleteLabelAfter(int frame, int label) {
+    StepScope step(*this);
     auto idx = m_labelFrames.find(label);
     if (idx == m_labelFrames.end()) {
         return 1;
@@ -131,11 +142,13 @@ int CLabelManager::DeleteLabelAfter(int frame, int label) {
 }
 
 int CLabelManager::SetLabelClass(int label, int nClass) {
+    StepScope step(*this);
     auto idx = m_labelFrames.find(label);
     if (idx == m_labelFrames.end()) {
         return 1;
     }
     for (int f : idx->second) {
+        TouchFrame(f);
         auto it = m_mapROI.find(Key{f, label});
         if (it != m_mapROI.end()) {
             it->second.nClass = nClass;

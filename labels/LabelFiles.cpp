@@ -285,6 +285,7 @@ void CLabelManager::AddLoadedCount(int frame, int count) {
 }
 
 int CLabelManager::SaveFrame(int frame) {
+    StepScope step(*this);
     if (!m_bFolderUsable) {
         ShowMessage(kMsgNoAccess);
         return -1;
@@ -297,6 +298,7 @@ int CLabelManager::SaveFrame(int frame) {
          it != m_mapROI.end() && it->first.first == frame; ++it) {
         AppendLabelLine(content, it->second);
     }
+    TouchFrame(frame);
     const fs::path target = FramePath(frame);
     if (content.empty()) {
         // No records, no file. A folder that happens to carry the name is not ours to delete.
@@ -310,11 +312,13 @@ int CLabelManager::SaveFrame(int frame) {
             ShowMessage(kMsgNoAccess);
             return -1;
         }
+        NoteFrameFile(frame, nullptr);
         return 1;
     }
     if (!ReplaceFileAtomically(target, content)) {
         ShowMessage(kMsgNoAccess);
         return -1;
     }
+    NoteFrameFile(frame, &content);
     return 1;
 }

@@ -6,7 +6,7 @@
 #include <algorithm>
 #include <climits>
 
-CLabelManager::CLabelManager() = default;
+CLabelManager::CLabelManager() : m_pHistory(std::make_unique<CEditHistory>()) {}
 CLabelManager::~CLabelManager() = default;
 
 void CLabelManager::ShowMessage(const std::string& text) const {
@@ -29,6 +29,8 @@ void CLabelManager::ResetStore() {
     m_uncounted.clear();
     m_nCurLabel = 1;
     m_strSelKey.clear();
+    // Steps of another video (or of this one before it was loaded again) mean nothing now.
+    m_pHistory->Clear();
 }
 
 void CLabelManager::SelectROI(int label, int frame) {
@@ -38,6 +40,7 @@ void CLabelManager::SelectROI(int label, int frame) {
 }
 
 bool CLabelManager::InsertRecord(const ROI& roi) {
+    TouchFrame(roi.nFrame);
     ROI stored = roi;
     stored.bSelected = 0;
     auto [it, inserted] = m_mapROI.insert_or_assign(Key{roi.nFrame, roi.nLabel}, stored);
@@ -53,6 +56,7 @@ bool CLabelManager::RemoveRecord(int frame, int label) {
     if (it == m_mapROI.end()) {
         return false;
     }
+    TouchFrame(frame);
     m_mapROI.erase(it);
     auto idx = m_labelFrames.find(label);
     if (idx != m_labelFrames.end()) {
@@ -117,6 +121,7 @@ void CLabelManager::AdjustFrameCount(int frame, int value, bool absolute) {
     if (frame < 0) {
         return;
     }
+    TouchFrame(frame);
     m_nFrameCountLength = std::max(m_nFrameCountLength, static_cast<long long>(frame) + 1);
     auto it = m_listFrameCount.find(frame);
     long long current = it == m_listFrameCount.end() ? 0 : it->second;
@@ -152,6 +157,7 @@ bool CLabelManager::FindROI(int label, int frame, ROI& out) const {
 }
 
 void CLabelManager::RestoreROI(const ROI& roi) {
+    StepScope step(*this);
     if (InsertRecord(roi)) {
         AdjustFrameCount(roi.nFrame, 1, false);
     }
