@@ -46,7 +46,10 @@ void CTagwrightDlg::OnDeleteLabelAfter() {
     // Rewrites one file per removed ROI, which can take a while on a long video. The frame
     // itself keeps its ROI; the view and the GO buttons are left as they are.
     m_app.BeginWaitCursor();
-    m_pLabelManager->DeleteLabelAfter(m_pLabelManager->GetSelFrame(),
-                                      m_pLabelManager->GetSelLabel());
+    // One step however many frames it touches; undone, it shows the frame the menu named.
+    const int frame = m_pLabelManager->GetSelFrame();
+    m_pLabelManager->BeginEditStep();
+    m_pLabelManager->DeleteLabelAfter(frame, m_pLabelManager->GetSelLabel());
+    m_pLabelManager->EndEditStep(frame);
     m_app.EndWaitCursor();
 }

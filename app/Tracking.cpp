@@ -32,6 +32,9 @@ void CTagwrightDlg::TrackToNextFrame() {
         // Without a pending draw the copy is stale (another video was opened since).
         m_bHavePendingRemoved = false;
     }
+    if (drawWasPending && m_pLabelManager != nullptr) {
+        m_pLabelManager->EndEditStep(-1);  // the abandoned draw's step
+    }
 
     const int label = m_pLabelManager != nullptr ? m_pLabelManager->GetSelLabel() : -1;
     // With no valid label selected (for example after a right-click on empty area) a step
@@ -42,8 +45,11 @@ void CTagwrightDlg::TrackToNextFrame() {
         m_pVideoManager->ReadNextFrame()) {
         CRect box;
         if (m_pVideoManager->TrackNext(box)) {
+            const int f = m_pVideoManager->CurrentFrameIndex();
+            m_pLabelManager->BeginEditStep();
             AddRoiAtCurrentFrame(box);
-            m_pLabelManager->SelectROI(label, m_pVideoManager->CurrentFrameIndex());
+            m_pLabelManager->SelectROI(label, f);
+            m_pLabelManager->EndEditStep(f);
         }
         // Also after a lost track: the source has moved on, and the picture, slider and counter
         // must show the frame that edits now go to. Nothing is stored then; the selection and

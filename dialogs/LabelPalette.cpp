@@ -128,7 +128,10 @@ void CTagwrightDlg::OnClassRadioClicked() {
     if (m_app.MessageBox(question, MessageBoxType::YesNo) == MessageBoxResult::Yes) {
         m_app.BeginWaitCursor();
         ReadClassFromRadios();
+        m_pLabelManager->BeginEditStep();
         m_pLabelManager->SetLabelClass(label, m_nClass);
+        m_pLabelManager->EndEditStep(
+            m_pVideoManager != nullptr ? m_pVideoManager->CurrentFrameIndex() : -1);
         m_app.MessageBox(kClassChanged, MessageBoxType::Ok);
         m_app.EndWaitCursor();
     } else {
