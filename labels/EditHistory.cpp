@@ -24,6 +24,13 @@ CEditHistory::CEditHistory(size_t maxSteps, size_t maxBytes)
     : m_nMaxSteps(maxSteps), m_nMaxBytes(maxBytes) {}
 
 void CEditHistory::Clear() {
+    // Done steps (and one being recorded) hold their removed files parked.
+    for (size_t i = 0; i < m_nDone; ++i) {
+        DiscardParked(m_steps[i].frames);
+    }
+    if (m_bRecording) {
+        DiscardParked(m_recording.frames);
+    }
     m_steps.clear();
     m_nDone = 0;
     m_nBytes = 0;
@@ -69,7 +76,7 @@ size_t CEditHistory::EstimateBytes(const Step& step) {
     size_t bytes = sizeof(Step) + step.selBefore.key.capacity() + step.selAfter.key.capacity() +
                    step.frames.capacity() * sizeof(FrameChange);
     for (const FrameChange& f : step.frames) {
-        bytes += StateBytes(f.before) + StateBytes(f.after);
+        bytes += StateBytes(f.before) + StateBytes(f.after) + f.parked.capacity();
     }
     return bytes;
 }
@@ -85,6 +92,8 @@ bool CEditHistory::FinishRecording() {
     for (FrameChange& f : step.frames) {
         if (!SameState(f.before, f.after)) {
             changed.push_back(std::move(f));
+        } else if (!f.parked.empty()) {
+            m_discardedParked.push_back(f.parked);  // removed and written back the same
         }
     }
     // A step that only extended the count list changed nothing the operator can see.
@@ -95,6 +104,7 @@ bool CEditHistory::FinishRecording() {
     step.frames = std::move(changed);
     step.bytes = EstimateBytes(step);
 
+    // Redo steps are undone: their files are back in place, nothing of theirs is parked.
     while (m_steps.size() > m_nDone) {
         m_nBytes -= m_steps.back().bytes;
         m_steps.pop_back();
@@ -108,7 +118,27 @@ bool CEditHistory::FinishRecording() {
     return true;
 }
 
+std::string CEditHistory::NextParkedName() {
+    return std::to_string(++m_nParkedSerial) + ".txt";
+}
+
+std::vector<std::string> CEditHistory::TakeDiscardedParked() {
+    std::vector<std::string> names;
+    names.swap(m_discardedParked);
+    return names;
+}
+
+void CEditHistory::DiscardParked(const std::vector<FrameChange>& frames) {
+    for (const FrameChange& f : frames) {
+        if (!f.parked.empty()) {
+            m_discardedParked.push_back(f.parked);
+        }
+    }
+}
+
 void CEditHistory::DropOldest() {
+    // Dropped steps are always done ones (the oldest), whose removed files are parked.
+    DiscardParked(m_steps.front().frames);
     m_nBytes -= m_steps.front().bytes;
     m_steps.pop_front();
     if (m_nDone > 0) {

@@ -42,6 +42,10 @@ class CEditHistory {
         int frame = 0;
         FrameState before;
         FrameState after;
+        // When the step removed the frame's file, the file itself was moved aside under this
+        // name (in the store's parking folder) rather than deleted: while the step is done it
+        // is there, and undo moves it back instead of creating the file again. Empty when not.
+        std::string parked;
     };
 
     struct Selection {
@@ -92,11 +96,18 @@ class CEditHistory {
     size_t StepCount() const { return m_steps.size(); }
     size_t Bytes() const { return m_nBytes; }
 
+    // A new name for a parked file.
+    std::string NextParkedName();
+    // Names of parked files no step can bring back any more (their steps were dropped, or
+    // ended unchanged); the store deletes them.
+    std::vector<std::string> TakeDiscardedParked();
+
     static bool SameState(const FrameState& a, const FrameState& b);
 
   private:
     static size_t EstimateBytes(const Step& step);
     void DropOldest();
+    void DiscardParked(const std::vector<FrameChange>& frames);
 
     size_t m_nMaxSteps;
     size_t m_nMaxBytes;
@@ -108,4 +119,6 @@ class CEditHistory {
     bool m_bRecording = false;
     Step m_recording;
     std::unordered_map<int, size_t> m_recordedIndex;  // frame -> index in m_recording.frames
+    unsigned long long m_nParkedSerial = 0;
+    std::vector<std::string> m_discardedParked;
 };

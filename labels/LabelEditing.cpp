@@ -88,7 +88,7 @@ int CLabelManager::DeleteFrameROIs(int frame) {
         const std::filesystem::path target = FramePath(frame);
         if (std::filesystem::symlink_status(target, ec).type() !=
             std::filesystem::file_type::directory) {
-            if (!std::filesystem::remove(target, ec) && ec) {
+            if (!RemoveFrameFile(frame)) {
                 ShowMessage(kMsgNoAccess);  // the old lines would come back on the next load
             } else {
                 NoteFrameFile(frame, nullptr);

@@ -308,7 +308,7 @@ int CLabelManager::SaveFrame(int frame) {
             status.type() == fs::file_type::directory) {
             return 1;
         }
-        if (!fs::remove(target, ec) || ec) {
+        if (!RemoveFrameFile(frame)) {
             ShowMessage(kMsgNoAccess);
             return -1;
         }

@@ -7,7 +7,9 @@
 #include <climits>
 
 CLabelManager::CLabelManager() : m_pHistory(std::make_unique<CEditHistory>()) {}
-CLabelManager::~CLabelManager() = default;
+CLabelManager::~CLabelManager() {
+    DiscardHistory();
+}
 
 void CLabelManager::ShowMessage(const std::string& text) const {
     if (m_messageSink) {
@@ -30,7 +32,7 @@ void CLabelManager::ResetStore() {
     m_nCurLabel = 1;
     m_strSelKey.clear();
     // Steps of another video (or of this one before it was loaded again) mean nothing now.
-    m_pHistory->Clear();
+    DiscardHistory();
 }
 
 void CLabelManager::SelectROI(int label, int frame) {

@@ -128,11 +128,18 @@ class CLabelManager {
     void TouchFrame(int frame);
     // A frame file was written (content) or removed (nullptr) during a step.
     void NoteFrameFile(int frame, const std::string* content);
-    // Moves one frame of a step from one of its states to the other: the file first, then, when
-    // that worked, the records and the count.
-    bool RestoreFrame(int frame, const CEditHistory::FrameState& from,
-                      const CEditHistory::FrameState& to);
-    bool WriteFrameState(int frame, const CEditHistory::FrameState& to);
+    // Moves one frame of a step to its state before (undo) or after: the file first, then,
+    // when that worked, the records and the count.
+    bool RestoreFrame(const CEditHistory::FrameChange& change, bool undo);
+    bool WriteFrameState(const CEditHistory::FrameChange& change, bool undo);
+    // Removes a frame file; during a step the file is parked instead, when it still holds
+    // what it held before the step. False when it could not be removed.
+    bool RemoveFrameFile(int frame);
+    std::filesystem::path ParkingFolder() const;
+    bool EnsureParkingFolder();
+    // Clears the history and deletes the files only it could have brought back.
+    void DiscardHistory();
+    void DeleteDiscardedParked();
     void ApplyStep(bool undo, EditOutcome& out, bool& complete);
 
     using Key = std::pair<int, int>;  // (frame, label): the store's iteration order

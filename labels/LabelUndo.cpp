@@ -105,6 +105,7 @@ void CLabelManager::EndEditStep(int viewFrame) {
     step.selAfter = {m_strSelKey, m_nSelLabel, m_nSelFrame};
     step.countLengthAfter = m_nFrameCountLength;
     h.FinishRecording();
+    DeleteDiscardedParked();
 }
 
 void CLabelManager::TouchFrame(int frame) {
@@ -143,9 +144,89 @@ void CLabelManager::NoteFrameFile(int frame, const std::string* content) {
     change->after.fileKnown = true;
 }
 
-bool CLabelManager::WriteFrameState(int frame, const CEditHistory::FrameState& to) {
+fs::path CLabelManager::ParkingFolder() const {
+    return m_labelFolder / kTempFolderName / "undo";
+}
+
+bool CLabelManager::EnsureParkingFolder() {
+    // Real folders only: through a link, files would be parked (and later deleted) elsewhere.
+    std::error_code ec;
+    for (const fs::path& dir : {m_labelFolder / kTempFolderName, ParkingFolder()}) {
+        fs::file_type type = fs::symlink_status(dir, ec).type();
+        if (type == fs::file_type::not_found) {
+            fs::create_directory(dir, ec);
+            type = fs::symlink_status(dir, ec).type();
+        }
+        if (type != fs::file_type::directory) {
+            return false;
+        }
+    }
+    return true;
+}
+
+bool CLabelManager::RemoveFrameFile(int frame) {
+    const fs::path target = FramePath(frame);
+    std::error_code ec;
+    CEditHistory::FrameChange* change =
+        m_pHistory->IsRecording() ? m_pHistory->RecordedFrame(frame) : nullptr;
+    // Moving the file aside is what makes undoing a large deletion quick: creating thousands
+    // of files again costs the file system far more than renaming them back.
+    if (change != nullptr && change->parked.empty() && change->before.fileKnown &&
+        change->before.file && change->after.file == change->before.file && EnsureParkingFolder()) {
+        const std::string name = m_pHistory->NextParkedName();
+        fs::rename(target, ParkingFolder() / name, ec);
+        if (!ec) {
+            change->parked = name;
+            return true;
+        }
+    }
+    fs::remove(target, ec);
+    return !ec;  // a file already gone is no failure
+}
+
+void CLabelManager::DeleteDiscardedParked() {
+    const std::vector<std::string> names = m_pHistory->TakeDiscardedParked();
+    if (names.empty() || m_labelFolder.empty()) {
+        return;
+    }
+    std::error_code ec;
+    if (fs::symlink_status(m_labelFolder / kTempFolderName, ec).type() !=
+            fs::file_type::directory ||
+        fs::symlink_status(ParkingFolder(), ec).type() != fs::file_type::directory) {
+        return;
+    }
+    for (const std::string& name : names) {
+        fs::remove(ParkingFolder() / name, ec);
+    }
+}
+
+void CLabelManager::DiscardHistory() {
+    m_pHistory->Clear();
+    DeleteDiscardedParked();
+}
+
+bool CLabelManager::WriteFrameState(const CEditHistory::FrameChange& change, bool undo) {
     if (!m_bFolderUsable) {
         return false;
+    }
+    const CEditHistory::FrameState& to = undo ? change.before : change.after;
+    const fs::path target = FramePath(change.frame);
+    std::error_code ec;
+    if (!change.parked.empty()) {
+        const fs::path parked = ParkingFolder() / change.parked;
+        if (undo) {
+            // The removed file itself goes back; when it has gone missing, its bytes are
+            // written instead and a stale copy is not left behind.
+            fs::rename(parked, target, ec);
+            if (!ec) {
+                return true;
+            }
+        } else if (!to.file && EnsureParkingFolder()) {
+            fs::rename(target, parked, ec);
+            if (!ec) {
+                return true;
+            }
+        }
     }
     std::optional<std::string> content = to.file;
     if (!to.fileKnown) {
@@ -158,11 +239,15 @@ bool CLabelManager::WriteFrameState(int frame, const CEditHistory::FrameState& t
             content = std::move(text);
         }
     }
-    const fs::path target = FramePath(frame);
     if (content) {
-        return ReplaceFileAtomically(target, *content);
+        if (!ReplaceFileAtomically(target, *content)) {
+            return false;
+        }
+        if (!change.parked.empty()) {
+            fs::remove(ParkingFolder() / change.parked, ec);
+        }
+        return true;
     }
-    std::error_code ec;
     const fs::file_type type = fs::symlink_status(target, ec).type();
     if (type == fs::file_type::not_found || type == fs::file_type::directory) {
         return true;
@@ -170,12 +255,14 @@ bool CLabelManager::WriteFrameState(int frame, const CEditHistory::FrameState& t
     return fs::remove(target, ec) && !ec;
 }
 
-bool CLabelManager::RestoreFrame(int frame, const CEditHistory::FrameState& from,
-                                 const CEditHistory::FrameState& to) {
+bool CLabelManager::RestoreFrame(const CEditHistory::FrameChange& change, bool undo) {
+    const CEditHistory::FrameState& from = undo ? change.after : change.before;
+    const CEditHistory::FrameState& to = undo ? change.before : change.after;
+    const int frame = change.frame;
     // A file the step did not change on disk is left alone (its records may still differ, when
     // the step's write failed).
     const bool fileDiffers = !to.fileKnown || !from.fileKnown || from.file != to.file;
-    if (frame >= 0 && fileDiffers && !WriteFrameState(frame, to)) {
+    if (frame >= 0 && fileDiffers && !WriteFrameState(change, undo)) {
         return false;
     }
     auto first = m_mapROI.lower_bound(Key{frame, INT_MIN});
@@ -213,14 +300,12 @@ void CLabelManager::ApplyStep(bool undo, EditOutcome& out, bool& complete) {
     complete = true;
     std::set<int> labels;
     for (const CEditHistory::FrameChange& change : step.frames) {
-        const CEditHistory::FrameState& from = undo ? change.after : change.before;
-        const CEditHistory::FrameState& to = undo ? change.before : change.after;
-        if (!RestoreFrame(change.frame, from, to)) {
+        if (!RestoreFrame(change, undo)) {
             complete = false;
             continue;
         }
         out.changed = true;
-        for (const CEditHistory::FrameState* s : {&from, &to}) {
+        for (const CEditHistory::FrameState* s : {&change.before, &change.after}) {
             for (const ROI& roi : s->records) {
                 labels.insert(roi.nLabel);
             }

@@ -4,6 +4,7 @@
 
 #include "LabelTestSupport.h"
 #include "labels/EditHistory.h"
+#include "support/TreeSnapshot.h"
 
 namespace {
 
@@ -38,6 +39,29 @@ TEST_F(EditHistoryTest, KeepsTheLastThousandStepsAndANewEditDropsRedo) {
     EXPECT_FALSE(store.CanRedo());
     EXPECT_FALSE(store.Redo(out));
     EXPECT_EQ(store.GetFrameCount(2), 0);
+}
+
+TEST_F(EditHistoryTest, RemovedFilesComeBackAsTheyWereAndGoWhenTheHistoryIsForgotten) {
+    for (int f = 0; f <= 3; ++f) {
+        WriteLabelFile(std::to_string(f) + ".txt", "1,2,30,40,1\r\n");  // five columns
+    }
+    ASSERT_TRUE(store.OpenVideo(VideoPath()));
+    const std::filesystem::path parking = LabelFolder() / ".tagwright-tmp" / "undo";
+    store.DeleteLabelAfter(0, 1);
+    ASSERT_FALSE(std::filesystem::exists(FrameFile(3)));
+    CLabelManager::EditOutcome out;
+    ASSERT_TRUE(store.Undo(out));
+    for (int f = 0; f <= 3; ++f) {
+        EXPECT_EQ(ReadFileBytes(FrameFile(f)), "1,2,30,40,1\r\n") << f;
+    }
+    ASSERT_TRUE(store.Redo(out));
+    EXPECT_FALSE(std::filesystem::exists(FrameFile(3)));
+    EXPECT_EQ(ListFolderNames(parking).size(), 3u) << "the three removed files, kept aside";
+
+    // Opening the video again forgets the steps, and with them the files kept for undo.
+    ASSERT_TRUE(store.OpenVideo(VideoPath()));
+    EXPECT_TRUE(ListFolderNames(parking).empty());
+    EXPECT_EQ(Frame(3).size(), 0u);
 }
 
 void RecordStepWithFile(CEditHistory& h, size_t fileBytes) {
