@@ -260,9 +260,9 @@ int main(int argc, char** argv) {
                 undoSole.cpu);
     std::printf("RATIO undo_vs_delete %.3f\n", undo.cpu / del.cpu);
     std::printf("RATIO undo_vs_delete_wall %.3f\n", undo.wall / del.wall);
-    // Where the label is alone the undo creates every file again, and on ext4 creating files
-    // right after many were unlinked costs kernel time in the inode allocator that the removal
-    // did not: the CPU figure of this case is mostly that.
+    // Where the label is alone the deletion removes every file and the undo brings them back.
+    // (Were they deleted and created again, ext4's inode allocator alone would make the undo
+    // several times dearer than the deletion; the store moves them aside instead.)
     std::printf("RATIO undo_vs_delete_sole_label %.3f\n", undoSole.cpu / delSole.cpu);
     std::printf("RATIO undo_vs_delete_sole_label_wall %.3f\n", undoSole.wall / delSole.wall);
 
