@@ -51,8 +51,11 @@ void CTagwrightDlg::OnDeleteLabelAfter() {
     AbandonDraw();
     m_app.BeginWaitCursor();
     BeginMessageBatch();
-    m_pLabelManager->DeleteLabelAfter(m_pLabelManager->GetSelFrame(),
-                                      m_pLabelManager->GetSelLabel());
+    // One step however many frames it touches; undone, it shows the frame the menu named.
+    const int frame = m_pLabelManager->GetSelFrame();
+    m_pLabelManager->BeginEditStep();
+    m_pLabelManager->DeleteLabelAfter(frame, m_pLabelManager->GetSelLabel());
+    m_pLabelManager->EndEditStep(frame);
     m_app.EndWaitCursor();
     UpdateSliderMarks();  // the view stays, but the deleted stretch leaves the slider
     EndMessageBatch();

@@ -17,6 +17,8 @@ constexpr int VK_KEY_E = 0x45;
 constexpr int VK_KEY_L = 0x4C;
 constexpr int VK_KEY_N = 0x4E;
 constexpr int VK_KEY_T = 0x54;
+constexpr int VK_KEY_Y = 0x59;
+constexpr int VK_KEY_Z = 0x5A;
 constexpr int VK_DIGIT_1 = 0x31;
 constexpr int VK_DIGIT_9 = 0x39;
 
@@ -59,6 +61,13 @@ bool CTagwrightDlg::PreTranslateMessage(const InputMessage& msg) {
     // The frame on screen, or -1 when there is none; nothing is ever written for -1.
     const int f = vm != nullptr ? vm->CurrentFrameIndex() : -1;
 
+    if (msg.ctrl && (vk == VK_KEY_Z || vk == VK_KEY_Y)) {
+        // Ctrl+Z undoes, Ctrl+Y and Ctrl+Shift+Z redo. No command of the table uses these
+        // letters, and without Ctrl they still go on to the standard keys.
+        UndoEdit(vk == VK_KEY_Y || msg.shift);
+        return true;
+    }
+
     if (vk >= VK_DIGIT_1 && vk <= VK_DIGIT_9) {
         SelectLabel(vk - VK_DIGIT_1 + 1, true);
         return true;
@@ -95,12 +104,14 @@ bool CTagwrightDlg::PreTranslateMessage(const InputMessage& msg) {
                 // over the picture.
                 const CPoint p = m_wnd.GetCursorPos();
                 const int label = lm->HitTest(f, ViewPointToImage(p - PictureRect().TopLeft()));
+                lm->BeginEditStep();
                 if (videoOpen && label > 0) {
                     lm->DeleteROI(f, label);
                 } else if (openAndIdle) {
                     lm->DeleteSelectedROI(f);
                 }
                 lm->SaveFrame(f);
+                lm->EndEditStep(f);
                 ReloadAndRefresh();
             }
             return true;
@@ -134,6 +145,7 @@ bool CTagwrightDlg::PreTranslateMessage(const InputMessage& msg) {
                     RefreshOrStay(false, f);
                     return true;
                 }
+                lm->BeginEditStep();
                 // A move is carried along only while its ROI is on screen; after playback or a
                 // key changed the frame during the drag it would land on a frame nobody sees.
                 if ((m_nModeFlags & MODE_GRAB) != 0 && lm->GetSelFrame() == f) {
@@ -149,6 +161,8 @@ bool CTagwrightDlg::PreTranslateMessage(const InputMessage& msg) {
                     m_ptDragOffset = {0, 0};
                 }
                 lm->CopyFrameToNext(f);
+                // Undone, it shows the frame the copies went to.
+                lm->EndEditStep(vm->CurrentFrameIndex());
                 RefreshView(1);
             }
             return true;
@@ -156,7 +170,9 @@ bool CTagwrightDlg::PreTranslateMessage(const InputMessage& msg) {
         case VK_KEY_E:
             if (openAndIdle && lm != nullptr && f >= 0 &&
                 ShowMessageBox(kAskDeleteFrame, MessageBoxType::YesNo) == MessageBoxResult::Yes) {
+                lm->BeginEditStep();
                 lm->DeleteFrameROIs(f);
+                lm->EndEditStep(f);
                 ReloadAndRefresh();
             }
             return true;

@@ -61,7 +61,12 @@ void CTagwrightDlg::OnLButtonDown(const CPoint& point) {
         // was ended another way); the files still hold that ROI.
         m_bHavePendingRemoved = false;
     }
+    if (drawWasPending) {
+        m_pLabelManager->EndEditStep(-1);  // the superseded draw's step
+    }
     m_nModeFlags = (m_nModeFlags | MODE_DRAW) ^ MODE_IDLE;
+    // The draw is one step from this press, whose removal it includes, to its release.
+    m_pLabelManager->BeginEditStep();
     m_bHavePendingRemoved =
         m_pLabelManager->FindROI(m_pLabelManager->GetCurLabel(), f, m_pendingRemoved);
     m_pLabelManager->DeleteROI(f, -1);
@@ -153,6 +158,7 @@ void CTagwrightDlg::OnLButtonUp(const CPoint& point) {
             m_bHavePendingRemoved = false;
         }
         m_pLabelManager->SelectROI(label, f);
+        m_pLabelManager->EndEditStep(f);
         SetGoButtonEnabled(m_pLabelManager->GetCurLabel(), true);
         ReloadAndRefresh();
         InitTracker(dragImage);
@@ -170,7 +176,9 @@ void CTagwrightDlg::OnLButtonUp(const CPoint& point) {
             if (m_ptDragOffset != CPoint{0, 0}) {
                 const CPoint d = ViewPointToImage(m_ptDragOffset);
                 rect = rect.Offset(d.x, d.y);
+                m_pLabelManager->BeginEditStep();
                 m_pLabelManager->SetSelectedRect(rect);
+                m_pLabelManager->EndEditStep(m_pLabelManager->GetSelFrame());
             }
             InitTracker(rect);
         }
@@ -185,8 +193,13 @@ void CTagwrightDlg::AbandonDraw() {
     }
     // The ROI the press took out goes back, so the store, the view and the frame file agree
     // again.
-    if (m_bHavePendingRemoved && m_pLabelManager != nullptr) {
-        m_pLabelManager->RestoreROI(m_pendingRemoved);
+    if (m_pLabelManager != nullptr) {
+        if (m_bHavePendingRemoved) {
+            m_pLabelManager->RestoreROI(m_pendingRemoved);
+        }
+        // The draw's step, opened by its press, closes with nothing in it unless putting the
+        // ROI back rewrote its file.
+        m_pLabelManager->EndEditStep(-1);
     }
     m_bHavePendingRemoved = false;
     ReloadAndRefresh();

@@ -41,6 +41,7 @@ constexpr int MODE_TRACK = 0x40;
 //   app/Keyboard.cpp       PreTranslateMessage
 //   app/Playback.cpp       play/pause, timer, speed, slider
 //   app/ContextMenu.cpp    right-click selection, pop-up menu, commands 20001..20005
+//   app/UndoRedo.cpp       UndoEdit
 //   dialogs/LabelPalette.cpp  label buttons, GO buttons, class radios
 //   dialogs/ReportActions.cpp CROP button, report dialog actions
 class CTagwrightDlg : public IDialogEvents {
@@ -99,6 +100,11 @@ class CTagwrightDlg : public IDialogEvents {
 
     // --- context menu ---
     void OnDeleteLabelAfter();
+
+    // --- undo and redo (Ctrl+Z, Ctrl+Y) ---
+    // Takes back (or, with redo, makes again) the last operator edit and shows the frame it was
+    // made on; nothing while a draw, a crop drag or a grab is pending.
+    void UndoEdit(bool redo);
 
     // --- label palette ---
     void SelectLabel(int n, bool notifyMoreLabel);

@@ -132,7 +132,10 @@ void CTagwrightDlg::OnClassRadioClicked() {
         m_app.BeginWaitCursor();
         ReadClassFromRadios();
         BeginMessageBatch();
+        m_pLabelManager->BeginEditStep();
         m_pLabelManager->SetLabelClass(label, m_nClass);
+        m_pLabelManager->EndEditStep(
+            m_pVideoManager != nullptr ? m_pVideoManager->CurrentFrameIndex() : -1);
         EndMessageBatch();
         ShowMessageBox(kClassChanged, MessageBoxType::Ok);
         m_app.EndWaitCursor();

@@ -14,6 +14,7 @@ constexpr int kTrackingModeBit = 0x40;
 }
 
 int CLabelManager::AddROI(int frame, const CRect& rect, int nClass, int modeFlags) {
+    StepScope step(*this);
     // A tracking step stores its result under the label being tracked, not the active one.
     const int label = (modeFlags & kTrackingModeBit) ? m_nSelLabel : m_nCurLabel;
     ROI roi;
@@ -29,6 +30,7 @@ int CLabelManager::AddROI(int frame, const CRect& rect, int nClass, int modeFlag
 }
 
 int CLabelManager::DeleteROI(int frame, int label) {
+    StepScope step(*this);
     if (label < 0) {
         label = m_nCurLabel;
     }
@@ -37,6 +39,7 @@ int CLabelManager::DeleteROI(int frame, int label) {
 }
 
 int CLabelManager::DeleteSelectedROI(int frame) {
+    StepScope step(*this);
     const ROI* roi = FindSelectedRecord();
     if (roi == nullptr || roi->nFrame != frame) {
         return 0;
@@ -46,10 +49,12 @@ int CLabelManager::DeleteSelectedROI(int frame) {
 }
 
 int CLabelManager::SetSelectedRect(const CRect& rect) {
+    StepScope step(*this);
     ROI* roi = FindSelectedRecord();
     if (roi == nullptr) {
         return 1;
     }
+    TouchFrame(roi->nFrame);
     roi->rect = rect;
     ++m_nRevision;
     SaveFrame(roi->nFrame);
@@ -57,6 +62,7 @@ int CLabelManager::SetSelectedRect(const CRect& rect) {
 }
 
 int CLabelManager::DeleteFrameROIs(int frame) {
+    StepScope step(*this);
     auto first = m_mapROI.lower_bound(Key{frame, INT_MIN});
     auto last = first;
     std::vector<int> labels;
@@ -66,6 +72,7 @@ int CLabelManager::DeleteFrameROIs(int frame) {
     if (labels.empty()) {
         return 1;
     }
+    TouchFrame(frame);
     for (int label : labels) {
         m_uncounted.erase(Key{frame, label});
         auto idx = m_labelFrames.find(label);
@@ -86,8 +93,10 @@ int CLabelManager::DeleteFrameROIs(int frame) {
         const std::filesystem::path target = FramePath(frame);
         if (std::filesystem::symlink_status(target, ec).type() !=
             std::filesystem::file_type::directory) {
-            if (!std::filesystem::remove(target, ec) && ec) {
+            if (!RemoveFrameFile(frame)) {
                 ShowMessage(kMsgNoAccess);  // the old lines would come back on the next load
+            } else {
+                NoteFrameFile(frame, nullptr);
             }
         }
     }
@@ -96,6 +105,7 @@ int CLabelManager::DeleteFrameROIs(int frame) {
 }
 
 int CLabelManager::CopyFrameToNext(int frame) {
+    StepScope step(*this);
     if (frame == INT_MAX) {
         return 1;  // there is no next frame to copy to
     }
@@ -123,6 +133,7 @@ int CLabelManager::CopyFrameToNext(int frame) {
 }
 
 int CLabelManager::DeleteLabelAfter(int frame, int label) {
+    StepScope step(*this);
     auto idx = m_labelFrames.find(label);
     if (idx == m_labelFrames.end()) {
         return 1;
@@ -136,11 +147,13 @@ int CLabelManager::DeleteLabelAfter(int frame, int label) {
 }
 
 int CLabelManager::SetLabelClass(int label, int nClass) {
+    StepScope step(*this);
     auto idx = m_labelFrames.find(label);
     if (idx == m_labelFrames.end()) {
         return 1;
     }
     for (int f : idx->second) {
+        TouchFrame(f);
         auto it = m_mapROI.find(Key{f, label});
         if (it != m_mapROI.end()) {
             it->second.nClass = nClass;

@@ -155,6 +155,9 @@ bool CLabelManager::OpenVideo(const fs::path& videoPath) {
         return false;
     }
     m_bFolderUsable = fs::is_directory(folder, ec);
+    if (m_bFolderUsable) {
+        SweepParkedFiles();
+    }
     LoadFolder(folder);
     return true;
 }
@@ -297,6 +300,7 @@ void CLabelManager::AddLoadedCount(int frame, int count) {
 }
 
 int CLabelManager::SaveFrame(int frame) {
+    StepScope step(*this);
     if (!m_bFolderUsable) {
         ShowMessage(kMsgNoAccess);
         return -1;
@@ -309,6 +313,7 @@ int CLabelManager::SaveFrame(int frame) {
          it != m_mapROI.end() && it->first.first == frame; ++it) {
         AppendLabelLine(content, it->second);
     }
+    TouchFrame(frame);
     const fs::path target = FramePath(frame);
     if (content.empty()) {
         // No records, no file. A folder that happens to carry the name is not ours to delete.
@@ -318,15 +323,17 @@ int CLabelManager::SaveFrame(int frame) {
             status.type() == fs::file_type::directory) {
             return 1;
         }
-        if (!fs::remove(target, ec) || ec) {
+        if (!RemoveFrameFile(frame)) {
             ShowMessage(kMsgNoAccess);
             return -1;
         }
+        NoteFrameFile(frame, nullptr);
         return 1;
     }
     if (!ReplaceFileAtomically(target, content)) {
         ShowMessage(kMsgNoAccess);
         return -1;
     }
+    NoteFrameFile(frame, &content);
     return 1;
 }

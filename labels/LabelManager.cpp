@@ -12,8 +12,10 @@
 
 #include "labels/LabelFileFormat.h"
 
-CLabelManager::CLabelManager() = default;
-CLabelManager::~CLabelManager() = default;
+CLabelManager::CLabelManager() : m_pHistory(std::make_unique<CEditHistory>()) {}
+CLabelManager::~CLabelManager() {
+    DiscardHistory();
+}
 
 void CLabelManager::ShowMessage(const std::string& text) const {
     if (m_messageSink) {
@@ -36,6 +38,8 @@ void CLabelManager::ResetStore() {
     m_uncounted.clear();
     m_nCurLabel = 1;
     m_strSelKey.clear();
+    // Steps of another video (or of this one before it was loaded again) mean nothing now.
+    DiscardHistory();
 }
 
 void CLabelManager::SelectROI(int label, int frame) {
@@ -45,6 +49,7 @@ void CLabelManager::SelectROI(int label, int frame) {
 }
 
 bool CLabelManager::InsertRecord(const ROI& roi) {
+    TouchFrame(roi.nFrame);
     ROI stored = roi;
     stored.bSelected = 0;
     ++m_nRevision;
@@ -61,6 +66,7 @@ bool CLabelManager::RemoveRecord(int frame, int label) {
     if (it == m_mapROI.end()) {
         return false;
     }
+    TouchFrame(frame);
     m_mapROI.erase(it);
     ++m_nRevision;
     auto idx = m_labelFrames.find(label);
@@ -127,6 +133,7 @@ void CLabelManager::AdjustFrameCount(int frame, int value, bool absolute) {
         return;
     }
     ++m_nRevision;
+    TouchFrame(frame);
     m_nFrameCountLength = std::max(m_nFrameCountLength, static_cast<long long>(frame) + 1);
     auto it = m_listFrameCount.find(frame);
     long long current = it == m_listFrameCount.end() ? 0 : it->second;
@@ -162,6 +169,7 @@ bool CLabelManager::FindROI(int label, int frame, ROI& out) const {
 }
 
 void CLabelManager::RestoreROI(const ROI& roi) {
+    StepScope step(*this);
     if (InsertRecord(roi)) {
         AdjustFrameCount(roi.nFrame, 1, false);
     }

@@ -4,11 +4,13 @@
 #include <filesystem>
 #include <functional>
 #include <map>
+#include <memory>
 #include <set>
 #include <string>
 #include <utility>
 #include <vector>
 
+#include "labels/EditHistory.h"
 #include "labels/ROI.h"
 
 // CLabelManager holds every ROI of the open video in memory and keeps the per-frame label files
@@ -100,7 +102,60 @@ class CLabelManager {
     // A copy of the record with this key, if any.
     bool FindROI(int label, int frame, ROI& out) const;
 
+    // --- undo and redo (labels/LabelUndo.cpp) ---
+    // One operator action is one step: the caller opens it before the action's first change
+    // and closes it after the last; a step opened inside an open one joins it, and an editing
+    // operation called outside any is a step of its own. `viewFrame` is the frame to show when
+    // the step is undone or redone (-1 keeps the one given before, else its first frame).
+    void BeginEditStep();
+    void EndEditStep(int viewFrame);
+    struct EditOutcome {
+        int viewFrame = -1;
+        std::vector<int> labels;  // labels on the frames the step changed, before or after
+        bool changed = false;     // some frame was restored
+    };
+    // Puts back every frame the last step changed (records, count and file, byte for byte, a
+    // file that did not exist removed again) and the selection before it. A file that cannot
+    // be written shows the store's message once; that frame then stays as it is in memory and
+    // on disk and the step stays to be undone again. False when there was nothing to undo or a
+    // frame could not be restored.
+    bool Undo(EditOutcome& out);
+    // The same forwards: the state after the step that the last undo reverted.
+    bool Redo(EditOutcome& out);
+    bool CanUndo() const;
+    bool CanRedo() const;
+    const CEditHistory& EditHistory() const { return *m_pHistory; }
+
   private:
+    // Makes an editing operation a step of its own unless the caller has opened one.
+    struct StepScope {
+        explicit StepScope(CLabelManager& m) : store(m) { store.BeginEditStep(); }
+        ~StepScope() { store.EndEditStep(-1); }
+        StepScope(const StepScope&) = delete;
+        StepScope& operator=(const StepScope&) = delete;
+        CLabelManager& store;
+    };
+    // Called before any change to a frame's records, count or file: the first time in a step,
+    // the frame's state (its file's bytes included) is recorded as it is now.
+    void TouchFrame(int frame);
+    // A frame file was written (content) or removed (nullptr) during a step.
+    void NoteFrameFile(int frame, const std::string* content);
+    // Moves one frame of a step to its state before (undo) or after: the file first, then,
+    // when that worked, the records and the count.
+    bool RestoreFrame(const CEditHistory::FrameChange& change, bool undo);
+    bool WriteFrameState(const CEditHistory::FrameChange& change, bool undo);
+    // Removes a frame file; during a step the file is parked instead, when it still holds
+    // what it held before the step. False when it could not be removed.
+    bool RemoveFrameFile(int frame);
+    std::filesystem::path ParkingFolder() const;
+    bool EnsureParkingFolder();
+    // Clears the history and deletes the files only it could have brought back.
+    void DiscardHistory();
+    void DeleteDiscardedParked();
+    // Empties the hidden folder of moved-aside files left by an earlier run.
+    void SweepParkedFiles();
+    void ApplyStep(bool undo, EditOutcome& out, bool& complete);
+
     using Key = std::pair<int, int>;  // (frame, label): the store's iteration order
 
     void ShowMessage(const std::string& text) const;
@@ -160,4 +215,6 @@ class CLabelManager {
 
     MessageSink m_messageSink;
     GoButtonSink m_goButtonSink;
+
+    std::unique_ptr<CEditHistory> m_pHistory;
 };

@@ -257,6 +257,8 @@ bool QtKeyHook::OnKeyPress(QKeyEvent& event) {
         InputMessage msg;
         msg.type = InputMessage::Type::KeyDown;
         msg.vkCode = VirtualKeyFromEvent(event);
+        msg.ctrl = mods.testFlag(Qt::ControlModifier) && !altHeld;
+        msg.shift = mods.testFlag(Qt::ShiftModifier);
         if (handler->PreTranslateMessage(msg)) {
             return true;
         }

@@ -36,6 +36,10 @@ struct InputMessage {
     Type type = Type::KeyDown;
     int vkCode = 0;      // virtual-key code (Escape 0x1B, Space 0x20, Left 0x25, 'A' 0x41 ...)
     int wheelDelta = 0;  // signed; above 0 = rotated away from the user
+    // Modifiers held with a key-down. Ctrl with Alt is AltGr on many keyboards, which types
+    // ordinary keys, so it does not count as Ctrl here.
+    bool ctrl = false;
+    bool shift = false;
 };
 
 // Virtual-key codes used by the program.

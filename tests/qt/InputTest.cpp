@@ -343,6 +343,23 @@ TEST_F(WindowInput, CtrlLettersAreNoMnemonics) {
     EXPECT_EQ(events.KeyCodes(), (std::vector<int>{0x11, 'K', 0x11, 'C'}));
 }
 
+TEST_F(WindowInput, CtrlAndShiftTravelWithTheKeyButAltGrIsNoCtrl) {
+    ASSERT_TRUE(ShowAndActivate(*window));
+    events.consume = ConsumeAll;
+    QTest::keyClick(Handle(), Qt::Key_Z, Qt::ControlModifier);
+    QTest::keyClick(Handle(), Qt::Key_Z, Qt::ControlModifier | Qt::ShiftModifier);
+    QTest::keyClick(Handle(), Qt::Key_Y, Qt::ControlModifier | Qt::AltModifier);
+    QTest::keyClick(Handle(), Qt::Key_Z);
+    std::vector<std::string> seen;
+    for (const InputMessage& m : events.messages) {
+        if (m.vkCode == 'Z' || m.vkCode == 'Y') {
+            seen.push_back(std::string(1, static_cast<char>(m.vkCode)) + (m.ctrl ? "+ctrl" : "") +
+                           (m.shift ? "+shift" : ""));
+        }
+    }
+    EXPECT_EQ(seen, (std::vector<std::string>{"Z+ctrl", "Z+ctrl+shift", "Y", "Z"}));
+}
+
 TEST_F(WindowInput, AltKeysAreMenuKeysTheHookNeverSees) {
     ASSERT_TRUE(ShowAndActivate(*window));
     Ctl(IDC_PICTURE)->setFocus();

@@ -269,6 +269,8 @@ bool FakeWindow::KeyDown(int vk) {
     InputMessage msg;
     msg.type = InputMessage::Type::KeyDown;
     msg.vkCode = vk;
+    msg.ctrl = m_ctrlDown;
+    msg.shift = m_shiftDown;
     return m_handler != nullptr && m_handler->PreTranslateMessage(msg);
 }
 

@@ -121,6 +121,7 @@ class FakeWindow : public IDialogWindow {
     void SetCursorPos(const CPoint& p) { m_cursor = p; }
     void SetLeftButtonDown(bool down) { m_leftDown = down; }
     void SetCtrlDown(bool down) { m_ctrlDown = down; }
+    void SetShiftDown(bool down) { m_shiftDown = down; }
     void LButtonDown(const CPoint& p);
     void MouseMove(const CPoint& p);  // left button state as last set
     void LButtonUp(const CPoint& p);
@@ -149,6 +150,7 @@ class FakeWindow : public IDialogWindow {
     CPoint m_cursor;
     bool m_leftDown = false;
     bool m_ctrlDown = false;
+    bool m_shiftDown = false;
     CursorShape m_cursorShape = CursorShape::Arrow;
     int m_focusId = 0;
     std::vector<MenuCall> m_menuCalls;
