@@ -2,8 +2,9 @@
 // outside the picture, every key of the key table, the wheel, the slider, timer ticks (also
 // while a box or the menu is open), buttons, menu choices and box answers, on a generated clip.
 // After every event a table of invariants is checked; none of them knows how a handler works,
-// only what the operator is promised. A failure prints the seed and the shortest sequence found
-// that still fails.
+// only what the operator is promised. Ctrl+Z and Ctrl+Y are events too, and at the end of each
+// sequence undoing every step must give back the label folder it started from. A failure prints
+// the seed and the shortest sequence found that still fails.
 //
 // TAGWRIGHT_RANDOM_SEQUENCES sets how many sequences run (scripts/random-input runs many more),
 // TAGWRIGHT_RANDOM_SEED the first seed.
@@ -52,6 +53,7 @@ enum class Writes {
     ShownFrame,   // D and Delete, E, the release that ends a draw or a move
     ShownOrNext,  // C (copies forward and carries a move along) and T (tracks onto the next)
     LabelWide,    // the menu's delete-after and a class change: any frame of the label
+    History,      // Ctrl+Z, Ctrl+Y: the frames of the step taken back or done again
 };
 
 struct Event {
@@ -198,6 +200,11 @@ void RunCtrlKey(World& w, const EventKind& k, const Event&) {
     w.h->wnd.KeyDown(k.code);
     w.h->wnd.SetCtrlDown(false);
 }
+void RunCtrlShiftKey(World& w, const EventKind& k, const Event& e) {
+    w.h->wnd.SetShiftDown(true);
+    RunCtrlKey(w, k, e);
+    w.h->wnd.SetShiftDown(false);
+}
 void RunButton(World& w, const EventKind& k, const Event&) {
     w.h->wnd.Click(k.code);
 }
@@ -246,6 +253,9 @@ const EventKind kEventKinds[] = {
     {"L", 1, Writes::Nothing, kKeyL, Always, NoPick, RunKey},
     {"N", 2, Writes::Nothing, kKeyN, Always, NoPick, RunKey},
     {"T", 3, Writes::ShownOrNext, kKeyT, Always, NoPick, RunKey},
+    {"Ctrl+Z", 4, Writes::History, 'Z', Always, NoPick, RunCtrlKey},
+    {"Ctrl+Y", 2, Writes::History, 'Y', Always, NoPick, RunCtrlKey},
+    {"Ctrl+Shift+Z", 1, Writes::History, 'Z', Always, NoPick, RunCtrlShiftKey},
     // Buttons with a mnemonic can be pressed from the keyboard (Alt+letter) during a drag.
     {"PLAY", 2, Writes::Nothing, IDC_BTN_PLAY, Always, NoPick, RunButton},
     {"CROP", 2, Writes::Nothing, IDC_BTN_CROP, Always, NoPick, RunButton},
@@ -401,6 +411,7 @@ std::string WritesOnlyWhereAllowed(const Check& c) {
                 allowed = f == c.before.shown || f == c.before.shown + 1;
                 break;
             case Writes::LabelWide:
+            case Writes::History:
                 allowed = true;
                 break;
         }
@@ -554,12 +565,43 @@ Event PickEvent(World& w) {
     return e;
 }
 
+// Undoing every step taken since the video was last opened gives back the label folder as that
+// open found it. A gesture still pending is ended first (a release outside the picture ends a
+// draw or a move, a drag completes a waiting crop), as the operator would before pressing Ctrl+Z.
+std::string UndoEverything(World& w, const Observation& opened) {
+    const CRect pic = w.h->PictureRect();
+    if (w.h->wnd.IsLeftButtonDown()) {
+        w.h->wnd.LButtonUp({pic.right + 10, pic.bottom + 10});
+    }
+    if ((w.h->dlg.GetModeFlags() & MODE_CROP) != 0) {
+        w.h->wnd.LButtonDown({pic.left + 2, pic.top + 2});
+        w.h->wnd.LButtonUp({pic.left + 20, pic.top + 20});
+    }
+    CLabelManager* store = w.h->dlg.GetLabelManager();
+    for (int i = 0; store != nullptr && store->CanUndo(); ++i) {
+        if (i > kEventsPerSequence + 2) {
+            return "Ctrl+Z still has steps to undo after one per event";
+        }
+        w.h->wnd.SetCtrlDown(true);
+        w.h->wnd.KeyDown('Z');
+        w.h->wnd.SetCtrlDown(false);
+    }
+    const Observation now = Observe(w);
+    const std::vector<std::string> changed = ChangedFiles(opened, now);
+    return changed.empty() ? std::string()
+                           : "after undoing everything " + changed.front() +
+                                 " differs from the folder as opened";
+}
+
 // Runs a sequence; with `generate` set, events are made as it goes and appended to `events`.
+// When no event breaks an invariant, undoing every step must give back the folder it started
+// from; a failure there is reported at the last event.
 Failure RunSequence(std::uint32_t seed, std::vector<Event>& events, bool generate) {
     World w;
     if (!StartWorld(w, seed)) {
         return {0, "the sequence could not be set up"};
     }
+    Observation opened = Observe(w);
     const std::size_t n = generate ? kEventsPerSequence : events.size();
     for (std::size_t i = 0; i < n; ++i) {
         if (generate) {
@@ -582,6 +624,13 @@ Failure RunSequence(std::uint32_t seed, std::vector<Event>& events, bool generat
                 return {static_cast<int>(i), std::string(inv.name) + ": " + what};
             }
         }
+        if (kind.run == RunOpen && e.a == 1) {
+            opened = after;  // opening the video again forgets the steps before it
+        }
+    }
+    const std::string what = n > 0 ? UndoEverything(w, opened) : std::string();
+    if (!what.empty()) {
+        return {static_cast<int>(n) - 1, "undoing every step gives back the folder: " + what};
     }
     return {};
 }
