@@ -87,6 +87,10 @@ class CTagwrightDlg : public IDialogEvents {
     // --- playback ---
     void TogglePlayback();
     void OnPlaybackTick(int id);
+    void OnIndexTick();
+    // The frame counter: the index, "?" while the frame is not verified, and with
+    // `progress` the share of the video indexed while the index is being built.
+    std::string FrameCounterText(bool progress) const;
     void OnSliderScroll();
     void PlayFaster();
     void PlaySlower();
