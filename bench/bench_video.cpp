@@ -509,15 +509,15 @@ int main(int argc, char** argv) {
     const double indexVsDecode = IndexVsDecode(clip);
     const double coldSeek = ColdSeekVsCapture(clip);
     const double stepDuringIndex = StepDuringIndex(clip);
-    SampleVideoOptions small = BenchClipOptions();
-    small.width = 640;
-    small.height = 360;
-    small.frames = 300;
-    small.gop = 120;
+    SampleVideoOptions bframes = BenchClipOptions();
+    bframes.width = 640;
+    bframes.height = 360;
+    bframes.frames = 300;
+    bframes.gop = 120;
     const std::filesystem::path generated =
         std::filesystem::temp_directory_path() /
         ("tagwright-bench-bframes-" + std::to_string(getpid()) + ".mp4");
-    if (WriteSampleVideo(generated, small)) {
+    if (WriteSampleVideo(generated, bframes)) {
         Mismatches(generated, "generated_bframes");
     }
     std::filesystem::remove(generated, ec);

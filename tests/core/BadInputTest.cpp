@@ -209,14 +209,19 @@ TEST_P(UnwritableFolder, EveryEditTellsAndIsKeptAndNothingIsWrittenElsewhere) {
     ASSERT_TRUE(OpenViaButton(video));
     EXPECT_EQ(ShownFrameIndex(), 0);
     EXPECT_TRUE(app.Boxes().empty());
-    // The frame index, written beside the labels once complete, is part of what opening writes.
+    // The frame index is written into the label folder once complete, when it is a folder.
     dlg.GetVideoManager()->WaitForIndex();
     TreeSnapshot afterOpen = SnapshotTree(tmp.Path());
+    const std::string index = "videos/clip/.tagwright-index";
+    EXPECT_EQ(afterOpen.count(index + "/frames.idx"),
+              GetParam().blocker == Blocker::FileInPlaceOfTheHiddenFolder ? 1u : 0u);
     // A folder that exists is loaded, and a load leaves its log line beside it.
     const bool loaded = GetParam().blocker != Blocker::FileInPlaceOfTheFolder;
     EXPECT_EQ(afterOpen.count("videos/" + std::string(kLogName)), loaded ? 1u : 0u);
     TreeSnapshot openedWithoutLog = afterOpen;
     openedWithoutLog.erase("videos/" + std::string(kLogName));
+    openedWithoutLog.erase(index);
+    openedWithoutLog.erase(index + "/frames.idx");
     EXPECT_EQ(openedWithoutLog, beforeOpen);
     EXPECT_EQ(wnd.IsControlEnabled(kMainGoButtonIds[1]),
               GetParam().blocker == Blocker::FileInPlaceOfTheHiddenFolder);
