@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <mutex>
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -40,7 +41,10 @@ void CFrameDecoder::Close() {
 
 bool CFrameDecoder::Open(const std::filesystem::path& path, int threads, bool videoOnly) {
     Close();
-    av_log_set_level(AV_LOG_QUIET);
+    // Damaged packets are expected and handled; FFmpeg's own complaints would only flood the
+    // terminal the program was started from.
+    static std::once_flag quiet;
+    std::call_once(quiet, [] { av_log_set_level(AV_LOG_QUIET); });
     if (avformat_open_input(&m_pFormat, path.c_str(), nullptr, nullptr) < 0) {
         return false;
     }
