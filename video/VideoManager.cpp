@@ -1,10 +1,8 @@
-// CVideoManager: opening, the frame index, and the policy that decides how each read reaches
-// its frame (cache, reading on, a seek by the index, reading from the start).
+// CVideoManager: opening, and the policy that decides how each read reaches its frame (cache,
+// reading on, a seek by the index, reading from the start, or a guess marked as not verified).
 #include "video/VideoManager.h"
 
 #include <algorithm>
-#include <climits>
-#include <system_error>
 
 #include "video/FrameIndexBuilder.h"
 
@@ -27,9 +25,6 @@ constexpr int kSeekAttempts = 3;
 constexpr int kSeekSlack = 64;
 // A seek the index does not reach yet decodes at most this many frames looking for its time.
 constexpr int kUnverifiedReadLimit = 1000;
-
-constexpr const char* kIndexFolderName = ".tagwright-index";
-constexpr const char* kIndexFileName = "frames.idx";
 
 }  // namespace
 
@@ -55,6 +50,7 @@ bool CVideoManager::Open(const fs::path& path) {
     m_bShownVerified = true;
     m_nDecoderNext = -1;
     m_bDecoderVerified = false;
+    m_nWorkerFrames = 0;
     if (!m_decoder.Open(path)) {
         return false;
     }
@@ -69,6 +65,7 @@ bool CVideoManager::Open(const fs::path& path) {
     // The first frame the decoder delivers is frame 0 by definition.
     m_nDecoderNext = 0;
     m_bDecoderVerified = true;
+    m_bDecoderFromStart = true;
     if (m_bIndexOnOpen) {
         StartIndexing();
     }
@@ -81,92 +78,6 @@ bool CVideoManager::IsOpened() const {
 
 int CVideoManager::CurrentFrameIndex() const {
     return m_nShown;
-}
-
-// --- frame index ---
-
-fs::path CVideoManager::IndexFilePath(const fs::path& labelFolder) {
-    return labelFolder / kIndexFolderName / kIndexFileName;
-}
-
-void CVideoManager::StartIndexing() {
-    if (!IsOpened() || m_index.Complete() || m_pBuilder) {
-        return;
-    }
-    m_pBuilder = std::make_unique<CFrameIndexBuilder>();
-    m_pBuilder->Start(m_path);
-}
-
-void CVideoManager::PollIndex() {
-    if (!m_pBuilder) {
-        return;
-    }
-    std::vector<IndexedFrame> frames;
-    bool finished = false;
-    m_pBuilder->Take(frames, finished);
-    m_index.Append(frames);
-    if (finished) {
-        // A worker that could read nothing proves nothing: seeks keep going by the frame rate.
-        m_index.SetComplete(m_index.Count() > 0);
-        m_pBuilder.reset();
-        SaveIndexIfComplete();
-    }
-}
-
-void CVideoManager::WaitForIndex() {
-    if (m_pBuilder) {
-        m_pBuilder->WaitFor(INT_MAX);
-    }
-    PollIndex();
-}
-
-int CVideoManager::IndexPercent() const {
-    if (m_index.Complete()) {
-        return 100;
-    }
-    const long long percent = 100LL * m_index.Count() / std::max(1, m_nFrameCount);
-    return static_cast<int>(std::min(99LL, percent));
-}
-
-bool CVideoManager::CanVerifyCurrentFrame() const {
-    return !m_bShownVerified && m_nShown >= 0 && (m_nShown < m_index.Count() || m_index.Complete());
-}
-
-void CVideoManager::SetIndexFolder(const fs::path& labelFolder) {
-    m_indexFile.clear();
-    std::error_code ec;
-    if (!IsOpened() || labelFolder.empty() || !fs::is_directory(labelFolder, ec)) {
-        return;
-    }
-    m_indexFile = IndexFilePath(labelFolder);
-    if (!m_index.Complete()) {
-        CFrameIndex stored;
-        if (stored.Load(m_indexFile, m_signature)) {
-            m_pBuilder.reset();
-            m_index = std::move(stored);
-            m_bIndexFromFile = true;
-            m_bIndexSaved = true;
-            return;
-        }
-    }
-    SaveIndexIfComplete();
-}
-
-void CVideoManager::SaveIndexIfComplete() {
-    if (m_indexFile.empty() || !m_index.Complete() || m_bIndexSaved) {
-        return;
-    }
-    const fs::path folder = m_indexFile.parent_path();
-    std::error_code ec;
-    // A folder of its own, never through a link: the file must land in the label folder.
-    fs::file_type type = fs::symlink_status(folder, ec).type();
-    if (type == fs::file_type::not_found) {
-        fs::create_directory(folder, ec);
-        type = fs::symlink_status(folder, ec).type();
-    }
-    if (type == fs::file_type::directory) {
-        m_bIndexSaved = m_index.Save(m_indexFile, m_signature);
-    }
 }
 
 // --- reads ---
@@ -253,6 +164,12 @@ bool CVideoManager::ReadForwardTo(int index, int keepFrom) {
     while (m_nDecoderNext <= index) {
         const int at = m_nDecoderNext;
         if (at >= m_decoder.FrameLimit() || !m_decoder.Next()) {
+            if (m_bDecoderFromStart && at == m_index.Count() && at > 0) {
+                // Read in order to the end: the index holds every frame there is.
+                m_index.SetComplete(true);
+                m_pBuilder.reset();
+                SaveIndexIfComplete();
+            }
             // As with the capture's own read past the end: no picture, and the position stays
             // just after the last frame there is.
             DropFrame();
@@ -261,6 +178,11 @@ bool CVideoManager::ReadForwardTo(int index, int keepFrom) {
             return false;
         }
         m_nDecoderNext = at + 1;
+        if (m_bDecoderFromStart && at == m_index.Count() && !m_index.Complete()) {
+            // Reading in order from the start is what the worker does: the frame joins the
+            // index at once, so playback never outruns it.
+            m_index.Append({{m_decoder.Timestamp(), m_decoder.IsKeyFrame()}});
+        }
         if (at >= keepFrom) {
             cv::Mat& image = at == index ? m_matFrame : m_matScratch;
             if (!Convert(image)) {
@@ -285,6 +207,7 @@ bool CVideoManager::SeekIndexed(int index, Purpose why) {
     for (int attempt = 0; attempt < kSeekAttempts && aim >= 0; ++attempt) {
         ++m_nSeeks;
         m_bDecoderVerified = false;
+        m_bDecoderFromStart = false;
         m_nDecoderNext = -1;
         if (!m_decoder.SeekKey(m_index.Timestamp(aim))) {
             break;
@@ -344,6 +267,7 @@ bool CVideoManager::ReadFromStart(int index, int keepFrom) {
     }
     m_nDecoderNext = 0;
     m_bDecoderVerified = true;
+    m_bDecoderFromStart = true;
     return ReadForwardTo(index, keepFrom);
 }
 
@@ -358,6 +282,7 @@ bool CVideoManager::SeekUnverified(int index) {
     }
     ++m_nSeeks;
     m_bDecoderVerified = false;
+    m_bDecoderFromStart = false;
     m_nDecoderNext = -1;
     bool have = m_decoder.SeekKey(target);
     for (int guard = 0; have && guard < kUnverifiedReadLimit; ++guard) {

@@ -26,6 +26,7 @@ class CFrameIndexBuilder;
 // frame, made by decoding the whole file on a worker thread started by Open (or read from the
 // index file in the label folder, when SetIndexFolder finds a valid one). A seek goes to the key
 // frame before its target and decodes forward until the frame the index names is recognised.
+// Frames read in order from the start join the index as they come, so playback never outruns it.
 //
 // Until the index reaches a frame, a seek there lands where the frame rate says the frame should
 // be: such a frame is shown as not verified (IsCurrentFrameVerified), and a reload once the
@@ -173,6 +174,11 @@ class CVideoManager {
     // number is verified (counted from the start or from a frame the index recognised).
     int m_nDecoderNext = -1;
     bool m_bDecoderVerified = false;
+    // The decoder has read in order from the start since it was opened: its timestamps are
+    // exactly the worker's, so its frames may extend the index.
+    bool m_bDecoderFromStart = false;
+    // Frames the worker has handed over so far (it starts at frame 0).
+    int m_nWorkerFrames = 0;
     size_t m_nFrameBytes = 0;
     int m_nSeeks = 0;
     cv::Mat m_matScratch;

@@ -246,4 +246,24 @@ TEST(FrameIndexUnverified, ASeekBeyondTheIndexIsMarkedUntilTheIndexReachesIt) {
     EXPECT_FALSE(vm.CanVerifyCurrentFrame());
 }
 
+// Reading in order from the start vouches for frames as the worker does: playing a video through
+// indexes it, so a step back after playback never has to guess.
+TEST(FrameIndexUnverified, ReadingInOrderToTheEndCompletesTheIndexWithoutTheWorker) {
+    CVideoManager vm;
+    vm.SetIndexOnOpen(false);
+    ASSERT_TRUE(vm.Open(g_clips->bframes));
+    int read = 0;
+    while (vm.ReadNextFrame()) {
+        ++read;
+        EXPECT_EQ(vm.IndexedFrames(), read);
+    }
+    EXPECT_TRUE(vm.IsIndexComplete());
+    for (int n : {3, 140, 41, 0, 149}) {
+        ASSERT_TRUE(vm.SeekFrame(n));
+        EXPECT_TRUE(vm.IsCurrentFrameVerified());
+        EXPECT_EQ(ReadStampedIndex(vm.CurrentFrame()), n);
+    }
+    EXPECT_FALSE(vm.SeekFrame(read));
+}
+
 }  // namespace
