@@ -4,9 +4,12 @@
 #include <cmath>
 #include <mutex>
 
+#include <opencv2/core.hpp>
+
 extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
+#include <libavutil/display.h>
 #include <libavutil/imgutils.h>
 #include <libswscale/swscale.h>
 }
@@ -91,6 +94,18 @@ bool CFrameDecoder::Open(const std::filesystem::path& path, int threads, bool vi
     }
     m_nWidth = st->codecpar->width;
     m_nHeight = st->codecpar->height;
+    // A phone held upright records a display matrix; the capture turns its frames (and swaps
+    // the reported size) to match, and so does this reader.
+    m_nRotation = 0;
+    if (const uint8_t* matrix = av_stream_get_side_data(st, AV_PKT_DATA_DISPLAYMATRIX, nullptr)) {
+        m_nRotation = cvRound(av_display_rotation_get(reinterpret_cast<const int32_t*>(matrix)));
+        if (m_nRotation < 0) {
+            m_nRotation += 360;
+        }
+    }
+    if (m_nRotation == 90 || m_nRotation == 270) {
+        std::swap(m_nWidth, m_nHeight);
+    }
 
     // The frame count and rate as the capture derives them.
     const AVRational rate = av_guess_frame_rate(m_pFormat, st, nullptr);
@@ -199,13 +214,28 @@ bool CFrameDecoder::ToBgr(cv::Mat& out) {
     }
     sws_scale(m_pSws, m_pFrame->data, m_pFrame->linesize, 0, m_pFrame->height, m_pBgr->data,
               m_pBgr->linesize);
-    const int rows = std::min(m_nHeight, h);
-    const int cols = std::min(m_nWidth, w);
+    const bool turned = m_nRotation == 90 || m_nRotation == 270;
+    const int rows = std::min(turned ? m_nWidth : m_nHeight, h);
+    const int cols = std::min(turned ? m_nHeight : m_nWidth, w);
     if (rows <= 0 || cols <= 0) {
         return false;
     }
-    cv::Mat(rows, cols, CV_8UC3, m_pBgr->data[0], static_cast<size_t>(m_pBgr->linesize[0]))
-        .copyTo(out);
+    const cv::Mat visible(rows, cols, CV_8UC3, m_pBgr->data[0],
+                          static_cast<size_t>(m_pBgr->linesize[0]));
+    switch (m_nRotation) {
+        case 90:
+            cv::rotate(visible, out, cv::ROTATE_90_CLOCKWISE);
+            break;
+        case 180:
+            cv::rotate(visible, out, cv::ROTATE_180);
+            break;
+        case 270:
+            cv::rotate(visible, out, cv::ROTATE_90_COUNTERCLOCKWISE);
+            break;
+        default:
+            visible.copyTo(out);
+            break;
+    }
     return true;
 }
 

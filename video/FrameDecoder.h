@@ -56,7 +56,8 @@ class CFrameDecoder {
     // The last decoded frame's own timestamp (best effort), or kNoTimestamp.
     int64_t Timestamp() const;
     bool IsKeyFrame() const;
-    // The last decoded frame as an 8-bit BGR image of Width() x Height().
+    // The last decoded frame as an 8-bit BGR image of Width() x Height(), turned upright as the
+    // stream's display matrix says.
     bool ToBgr(cv::Mat& out);
 
     // Goes to the key frame at or before `ts` and forgets what the decoder buffered.
@@ -73,8 +74,10 @@ class CFrameDecoder {
     AVPacket* m_pPacket = nullptr;
     SwsContext* m_pSws = nullptr;
     int m_nStream = -1;
+    // As shown, that is after the display rotation (clockwise degrees: 0, 90, 180 or 270).
     int m_nWidth = 0;
     int m_nHeight = 0;
+    int m_nRotation = 0;
     int m_nReportedCount = 0;
     int64_t m_nFrameLimit = INT64_MAX;
     int64_t m_nFrameTicks = 1;

@@ -31,8 +31,8 @@ bool Ffmpeg(const std::string& args) {
 }
 
 // The clips every case runs on, made once: H.264 with B-frames in MP4, a variable-frame-rate
-// Matroska re-encode of it, MJPG in AVI and that file cut off in the middle, an odd-sized H.264 clip,
-// and the real phone clip.
+// Matroska re-encode of it, MJPG in AVI and that file cut off in the middle, an odd-sized H.264
+// clip and the same with a display rotation, and the real phone clip.
 class Clips : public ::testing::Environment {
   public:
     void SetUp() override {
@@ -50,6 +50,12 @@ class Clips : public ::testing::Environment {
         }
         mjpg = MakeClip(*dir / "clip.avi", ClipOptions(160, 120, 30));
         odd = MakeClip(*dir / "odd.mp4", ClipOptions(158, 118, 30));
+        // Recorded upright on a phone: the capture turns the frames.
+        rotated = *dir / "rotated.mp4";
+        if (!Ffmpeg("-i " + odd.string() + " -c copy -metadata:s:v:0 rotate=90 " +
+                    rotated.string())) {
+            rotated.clear();
+        }
         cut = *dir / "cut.avi";
         std::ifstream in(mjpg, std::ios::binary);
         std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
@@ -58,7 +64,7 @@ class Clips : public ::testing::Environment {
     void TearDown() override { delete dir; }
 
     TempDir* dir = nullptr;
-    fs::path bframes, vfr, mjpg, odd, cut;
+    fs::path bframes, vfr, mjpg, odd, rotated, cut;
 };
 Clips* g_clips = static_cast<Clips*>(::testing::AddGlobalTestEnvironment(new Clips));
 
@@ -71,6 +77,8 @@ fs::path ClipNamed(const std::string& name) {
         return g_clips->mjpg;
     if (name == "odd")
         return g_clips->odd;
+    if (name == "rotated")
+        return g_clips->rotated;
     if (name == "cut")
         return g_clips->cut;
     std::error_code ec;
@@ -109,6 +117,7 @@ class ClipCase : public ::testing::TestWithParam<const char*> {
 TEST_P(ClipCase, ReadingInOrderGivesTheCapturesFramesAndTheIndexCountsThem) {
     CVideoManager vm;
     ASSERT_TRUE(vm.Open(path));
+    EXPECT_EQ(cv::Size(vm.GetWidth(), vm.GetHeight()), truth[0].size());
     int n = 0;
     for (; vm.ReadNextFrame(); ++n) {
         ASSERT_LT(n, static_cast<int>(truth.size())) << "more frames than the capture reads";
@@ -147,7 +156,8 @@ TEST_P(ClipCase, RandomSeeksShowTheNamedFrameWithABuiltAndAStoredIndex) {
 }
 
 INSTANTIATE_TEST_SUITE_P(FrameIndex, ClipCase,
-                         ::testing::Values("bframes", "vfr", "mjpg", "odd", "cut", "box"),
+                         ::testing::Values("bframes", "vfr", "mjpg", "odd", "rotated", "cut",
+                                           "box"),
                          [](const auto& info) { return std::string(info.param); });
 
 // An index file is trusted only when it was written for this very file, whole.
