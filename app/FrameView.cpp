@@ -121,17 +121,14 @@ bool CTagwrightDlg::PaintFrame(const cv::Mat& displayImage) {
     m_wnd.PaintImage(IDC_PICTURE, displayImage, m_nViewWidth, m_nViewHeight);
 
     m_wnd.SetSliderPos(IDC_SLIDER, m_pVideoManager->CurrentFrameIndex());
-    m_wnd.SetControlText(IDC_STATIC_FRAME, FrameCounterText(false));
+    m_wnd.SetControlText(IDC_STATIC_FRAME, FrameCounterText());
     return true;
 }
 
-std::string CTagwrightDlg::FrameCounterText(bool progress) const {
+std::string CTagwrightDlg::FrameCounterText() const {
     std::string text = std::to_string(m_pVideoManager->CurrentFrameIndex());
     if (!m_pVideoManager->IsCurrentFrameVerified()) {
         text += "?";
-    }
-    if (progress) {
-        text += " " + std::to_string(m_pVideoManager->IndexPercent()) + "%";
     }
     return text;
 }

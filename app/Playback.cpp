@@ -51,10 +51,14 @@ void CTagwrightDlg::OnIndexTick() {
         (m_nModeFlags & MODE_VIDEO_OPEN) != 0) {
         ReloadAndRefresh();
     }
+    // The progress goes beside the path, on the line under the counter: the counter itself is
+    // only wide enough for the frame number.
     const bool complete = m_pVideoManager->IsIndexComplete();
-    if ((m_nModeFlags & MODE_VIDEO_OPEN) != 0 && m_pVideoManager->CurrentFrameIndex() >= 0) {
-        m_wnd.SetControlText(IDC_STATIC_FRAME, FrameCounterText(!complete));
+    std::string line = m_strVideoPath.string();
+    if (!complete) {
+        line += "   (indexing frames: " + std::to_string(m_pVideoManager->IndexPercent()) + "%)";
     }
+    m_wnd.SetControlText(IDC_EDIT_PATH, line);
     if (complete) {
         m_wnd.KillTimer(INDEX_TIMER_ID);
     }

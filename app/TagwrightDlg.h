@@ -88,9 +88,8 @@ class CTagwrightDlg : public IDialogEvents {
     void TogglePlayback();
     void OnPlaybackTick(int id);
     void OnIndexTick();
-    // The frame counter: the index, "?" while the frame is not verified, and with
-    // `progress` the share of the video indexed while the index is being built.
-    std::string FrameCounterText(bool progress) const;
+    // The frame counter: the index, and "?" while the frame is not verified.
+    std::string FrameCounterText() const;
     void OnSliderScroll();
     void PlayFaster();
     void PlaySlower();

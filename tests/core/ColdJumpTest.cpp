@@ -107,6 +107,7 @@ TEST_F(ColdJump, AJumpBeyondTheIndexIsMarkedUntilTheIndexGetsThere) {
     wnd.FireTimer(INDEX_TIMER_ID);
     EXPECT_TRUE(vm->IsCurrentFrameVerified());
     EXPECT_FALSE(wnd.TimerRunning(INDEX_TIMER_ID));
+    EXPECT_EQ(wnd.GetControlText(IDC_EDIT_PATH), video.string()) << "no progress once complete";
     ExpectShowsItsFrame("slider to 430, after the index tick");
 }
 
