@@ -184,12 +184,10 @@ bool CVideoManager::ReadForwardTo(int index, int keepFrom) {
             m_index.Append({{m_decoder.Timestamp(), m_decoder.IsKeyFrame()}});
         }
         if (at >= keepFrom) {
-            cv::Mat& image = at == index ? m_matFrame : m_matScratch;
-            if (!Convert(image)) {
+            if (!KeepDecoded(at, at == index)) {
                 DropFrame();
                 return false;
             }
-            Keep(at, image);
         }
     }
     ShowVerified(index);
@@ -237,12 +235,10 @@ bool CVideoManager::SeekIndexed(int index, Purpose why) {
             m_nDecoderNext = id + 1;
             m_bDecoderVerified = true;
             if (id >= keepFrom) {
-                cv::Mat& image = id == index ? m_matFrame : m_matScratch;
-                if (!Convert(image)) {
+                if (!KeepDecoded(id, id == index)) {
                     DropFrame();
                     return false;
                 }
-                Keep(id, image);
             }
             if (id == index) {
                 ShowVerified(index);
@@ -324,6 +320,27 @@ bool CVideoManager::Convert(cv::Mat& out) {
         return false;
     }
     m_nFrameBytes = out.total() * out.elemSize();
+    return true;
+}
+
+bool CVideoManager::KeepDecoded(int index, bool show) {
+    if (show) {
+        if (!Convert(m_matFrame)) {
+            return false;
+        }
+        Keep(index, m_matFrame);
+        return true;
+    }
+    // Straight into the cache: a frame on the way to another one is converted only when there
+    // is room to keep it, and then without a copy.
+    cv::Mat* slot = m_cache.Slot(index, cv::Size(m_nWidth, m_nHeight), CV_8UC3);
+    if (slot == nullptr) {
+        return true;
+    }
+    if (!Convert(*slot)) {
+        m_cache.Erase(index);
+        return false;
+    }
     return true;
 }
 

@@ -139,6 +139,9 @@ class CVideoManager {
     // Shows the decoder's frame (the next one when decodeNext) as index, not verified.
     bool ShowUnverified(int index, bool decodeNext);
     bool Convert(cv::Mat& out);
+    // The decoder's frame as frame `index`: into the current frame (and the cache) when `show`,
+    // else into the cache only. False when it could not be converted.
+    bool KeepDecoded(int index, bool show);
     void Keep(int index, const cv::Mat& image);
     void ShowVerified(int index);
     int BlockFrames() const;
@@ -181,5 +184,4 @@ class CVideoManager {
     int m_nWorkerFrames = 0;
     size_t m_nFrameBytes = 0;
     int m_nSeeks = 0;
-    cv::Mat m_matScratch;
 };
