@@ -47,9 +47,18 @@ void CFrameIndexBuilder::Take(std::vector<IndexedFrame>& out, bool& finished) {
     finished = m_bFinished;
 }
 
-void CFrameIndexBuilder::WaitFor(int frames) {
+bool CFrameIndexBuilder::WaitFor(int frames, std::chrono::milliseconds stall) {
     std::unique_lock<std::mutex> lock(m_mutex);
-    m_changed.wait(lock, [&] { return m_bEnded || m_nFound >= frames; });
+    const auto done = [&] { return m_bEnded || m_nFound >= frames; };
+    if (stall.count() <= 0) {
+        m_changed.wait(lock, done);
+    } else {
+        for (int seen = -1; !done() && seen != m_nFound;) {
+            seen = m_nFound;
+            m_changed.wait_for(lock, stall, [&] { return done() || m_nFound != seen; });
+        }
+    }
+    return m_nFound >= frames;
 }
 
 void CFrameIndexBuilder::Hand(std::vector<IndexedFrame>& batch, bool finished) {
