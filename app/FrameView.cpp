@@ -120,15 +120,20 @@ bool CTagwrightDlg::PaintFrame(const cv::Mat& displayImage) {
     }
     m_wnd.PaintImage(IDC_PICTURE, displayImage, m_nViewWidth, m_nViewHeight);
 
-    const int index = m_pVideoManager->CurrentFrameIndex();
-    m_wnd.SetSliderPos(IDC_SLIDER, index);
-    char text[16];
-    std::snprintf(text, sizeof text, "%d", index);
-    m_wnd.SetControlText(IDC_STATIC_FRAME, text);
+    m_wnd.SetSliderPos(IDC_SLIDER, m_pVideoManager->CurrentFrameIndex());
+    m_wnd.SetControlText(IDC_STATIC_FRAME, FrameCounterText());
     // Every edit ends in a refresh, so the marks follow edits from here; a plain step changes
     // nothing they depend on and hands nothing over.
     UpdateSliderMarks();
     return true;
+}
+
+std::string CTagwrightDlg::FrameCounterText() const {
+    std::string text = std::to_string(m_pVideoManager->CurrentFrameIndex());
+    if (!m_pVideoManager->IsCurrentFrameVerified()) {
+        text += "?";
+    }
+    return text;
 }
 
 void CTagwrightDlg::UpdateSliderMarks() {

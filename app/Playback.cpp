@@ -31,7 +31,37 @@ void CTagwrightDlg::TogglePlayback() {
 }
 
 void CTagwrightDlg::OnTimer(int id) {
+    if (id == INDEX_TIMER_ID) {
+        OnIndexTick();
+        return;
+    }
     OnPlaybackTick(id);
+}
+
+void CTagwrightDlg::OnIndexTick() {
+    if (m_pVideoManager == nullptr) {
+        m_wnd.KillTimer(INDEX_TIMER_ID);
+        return;
+    }
+    m_pVideoManager->PollIndex();
+    // The index has reached a frame shown as not verified: show the exact one, unless a drag,
+    // a crop or a tracking step is working on the picture right now.
+    const int busy = MODE_GRAB | MODE_DRAW | MODE_CROP | MODE_TRACK;
+    if (m_pVideoManager->CanVerifyCurrentFrame() && (m_nModeFlags & busy) == 0 &&
+        (m_nModeFlags & MODE_VIDEO_OPEN) != 0) {
+        ReloadAndRefresh();
+    }
+    // The progress goes beside the path, on the line under the counter: the counter itself is
+    // only wide enough for the frame number.
+    const bool complete = m_pVideoManager->IsIndexComplete();
+    std::string line = m_strVideoPath.string();
+    if (!complete) {
+        line += "   (indexing frames: " + std::to_string(m_pVideoManager->IndexPercent()) + "%)";
+    }
+    m_wnd.SetControlText(IDC_EDIT_PATH, line);
+    if (complete) {
+        m_wnd.KillTimer(INDEX_TIMER_ID);
+    }
 }
 
 void CTagwrightDlg::OnPlaybackTick(int id) {

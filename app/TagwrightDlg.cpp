@@ -228,6 +228,7 @@ void CTagwrightDlg::OpenCurrentVideo() {
         if ((m_nModeFlags & MODE_PLAYING) != 0) {
             m_wnd.KillTimer(PLAY_TIMER_ID);
         }
+        m_wnd.KillTimer(INDEX_TIMER_ID);
         delete m_pVideoManager;
         m_pVideoManager = nullptr;
     }
@@ -251,6 +252,14 @@ void CTagwrightDlg::OpenCurrentVideo() {
     ComputeViewSize();
     FitPictureToFrame();
     ResetForNewVideo(m_strVideoPath);
+    // The frame index lives in the label folder, which the store has just opened (a name too
+    // short for a label folder of its own gets none: the index then stays in memory).
+    if (m_pLabelManager != nullptr && m_strVideoPath.filename().string().size() > 4) {
+        m_pVideoManager->SetIndexFolder(m_pLabelManager->GetLabelFolder());
+    }
+    if (!m_pVideoManager->IsIndexComplete()) {
+        m_wnd.SetTimer(INDEX_TIMER_ID, 250);
+    }
     RefreshView(1);
 }
 
@@ -305,6 +314,7 @@ void CTagwrightDlg::ReturnToNoVideo() {
     if ((m_nModeFlags & MODE_PLAYING) != 0) {
         m_wnd.KillTimer(PLAY_TIMER_ID);
     }
+    m_wnd.KillTimer(INDEX_TIMER_ID);
     delete m_pVideoManager;
     m_pVideoManager = nullptr;
     m_nModeFlags = MODE_IDLE;

@@ -92,6 +92,9 @@ class CTagwrightDlg : public IDialogEvents {
     // --- playback ---
     void TogglePlayback();
     void OnPlaybackTick(int id);
+    void OnIndexTick();
+    // The frame counter: the index, and "?" while the frame is not verified.
+    std::string FrameCounterText() const;
     void OnSliderScroll();
     void PlayFaster();
     void PlaySlower();

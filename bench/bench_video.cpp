@@ -12,6 +12,15 @@
 //                               (target <= 3.0)
 //   RATIO seek_vs_next_<clip>   the capture's own seek + read / its plain read, per clip: how
 //                               many frames reading forward costs as much as one seek
+//   RATIO index_vs_decode       building the frame index / reading every frame with
+//                               ReadNextFrame                                 (target <= 0.7)
+//   RATIO coldseek_vs_capture   mean of 30 seeks to random frames, complete index, no cache /
+//                               the capture's set(POS_FRAMES) + read to the same frames
+//                               (target <= 1.2)
+//   RATIO step_during_index     median step (next + display image) while another clip is
+//                               indexed / the same step without              (target <= 1.3)
+// and the frames shown wrong by 60 random seeks on the generated clip and box.mp4, with the
+// index built after open and with the index read back from the label folder.
 #include <unistd.h>
 
 #include <algorithm>
@@ -19,9 +28,11 @@
 #include <cstdio>
 #include <filesystem>
 #include <functional>
+#include <memory>
 #include <random>
 #include <string>
 #include <system_error>
+#include <thread>
 #include <vector>
 
 #include <opencv2/videoio.hpp>
@@ -183,7 +194,7 @@ double StepBackFromFrame550(const std::filesystem::path& clip) {
             ++wrong;
         }
     }
-    const int seeksBefore = vm.CaptureSeekCount();
+    const int seeksBefore = vm.SeekCount();
     std::vector<double> back;
     for (int k = 1; k <= kSteps; ++k) {
         const auto t0 = std::chrono::steady_clock::now();
@@ -199,8 +210,8 @@ double StepBackFromFrame550(const std::filesystem::path& clip) {
     std::printf(
         "  mean step back %.2f ms, slowest %.2f ms; capture seeks %d; frames shown with a "
         "wrong index %d\n",
-        Mean(back), *std::max_element(back.begin(), back.end()),
-        vm.CaptureSeekCount() - seeksBefore, wrong);
+        Mean(back), *std::max_element(back.begin(), back.end()), vm.SeekCount() - seeksBefore,
+        wrong);
     std::printf("  frame cache: peak %.1f MB of a %.1f MB budget (%.1f MB held at the end)\n",
                 Mb(vm.CachePeakBytes()), Mb(vm.CacheBudget()), Mb(vm.CacheBytes()));
     return Mean(back) / Median(next);
@@ -244,6 +255,182 @@ double CaptureSeekInReads(const std::filesystem::path& clip, const char* name) {
     return ratio;
 }
 
+uint64_t Digest(const cv::Mat& m) {
+    uint64_t h = 1469598103934665603ull;
+    for (int y = 0; y < m.rows; ++y) {
+        const uchar* row = m.ptr(y);
+        for (size_t i = 0; i < m.cols * m.elemSize(); ++i) {
+            h = (h ^ row[i]) * 1099511628211ull;
+        }
+    }
+    return h;
+}
+
+double Seconds(std::chrono::steady_clock::time_point t0) {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+}
+
+// Building the index alone against reading every frame in order with ReadNextFrame.
+double IndexVsDecode(const std::filesystem::path& clip) {
+    CVideoManager reader;
+    reader.SetIndexOnOpen(false);
+    reader.Open(clip);
+    auto t0 = std::chrono::steady_clock::now();
+    int frames = 0;
+    while (reader.ReadNextFrame()) {
+        ++frames;
+    }
+    const double decode = Seconds(t0);
+    CVideoManager indexer;
+    indexer.SetIndexOnOpen(false);
+    indexer.Open(clip);
+    t0 = std::chrono::steady_clock::now();
+    indexer.StartIndexing();
+    indexer.WaitForIndex();
+    const double index = Seconds(t0);
+    std::printf(
+        "index of %d frames: %.2f s; ReadNextFrame over %d frames: %.2f s (%.1f ms/frame)\n",
+        indexer.IndexedFrames(), index, frames, decode, 1000.0 * decode / frames);
+    return index / decode;
+}
+
+// Seeks through a complete index with nothing cached, against the capture's own seek.
+double ColdSeekVsCapture(const std::filesystem::path& clip) {
+    std::mt19937 rng(11);
+    std::uniform_int_distribution<int> pick(0, kFrames - 1);
+    std::vector<int> targets(30);
+    for (int& t : targets) {
+        t = pick(rng);
+    }
+    CVideoManager vm;
+    vm.Open(clip);
+    vm.WaitForIndex();
+    vm.SetCacheBudget(1);
+    vm.ReadNextFrame();
+    int wrong = 0;
+    std::vector<double> ours;
+    for (int t : targets) {
+        const auto t0 = std::chrono::steady_clock::now();
+        const bool ok = vm.SeekFrame(t);
+        ours.push_back(Ms(std::chrono::steady_clock::now() - t0));
+        wrong += ok && ReadStampedIndex(vm.CurrentFrame()) == t ? 0 : 1;
+    }
+    cv::VideoCapture c(clip.string(), cv::CAP_ANY);
+    cv::Mat frame;
+    c.read(frame);
+    std::vector<double> capture;
+    int captureWrong = 0;
+    for (int t : targets) {
+        const auto t0 = std::chrono::steady_clock::now();
+        c.set(cv::CAP_PROP_POS_FRAMES, t);
+        c.read(frame);
+        capture.push_back(Ms(std::chrono::steady_clock::now() - t0));
+        captureWrong += ReadStampedIndex(frame) == t ? 0 : 1;
+    }
+    std::printf(
+        "cold seeks (30 random frames): ours mean %.2f ms (%d wrong), capture mean %.2f "
+        "ms (%d wrong)\n",
+        Mean(ours), wrong, Mean(capture), captureWrong);
+    return Mean(ours) / Mean(capture);
+}
+
+// A step (next frame + display image) with and without another clip being indexed meanwhile.
+// Steps come at the default playback interval of 30 ms, as playback and a held arrow key bring
+// them, so the worker runs between steps; only steps taken while that index is still being
+// built count, and a finished index is started again on a fresh source.
+double StepDuringIndex(const std::filesystem::path& clip) {
+    const std::filesystem::path other =
+        std::filesystem::temp_directory_path() /
+        ("tagwright-bench-other-" + std::to_string(getpid()) + ".mp4");
+    std::error_code ec;
+    std::filesystem::copy_file(clip, other, std::filesystem::copy_options::overwrite_existing, ec);
+    CVideoManager vm;
+    vm.SetIndexOnOpen(false);
+    vm.Open(clip);
+    for (int i = 0; i < 10; ++i) {
+        vm.ReadNextFrame();
+    }
+    auto step = [&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(30));
+        const auto t0 = std::chrono::steady_clock::now();
+        vm.ReadNextFrame();
+        vm.MakeDisplayImage();
+        return Ms(std::chrono::steady_clock::now() - t0);
+    };
+    constexpr int kSteps = 40;
+    std::vector<double> idle, during;
+    std::unique_ptr<CVideoManager> indexed;
+    int builds = 0;
+    int indexedFrames = 0;
+    // Alternating blocks of ten, so that a change in the machine's load meets both alike.
+    while (static_cast<int>(during.size()) < kSteps) {
+        for (int i = 0; i < 10; ++i) {
+            idle.push_back(step());
+        }
+        for (int taken = 0; taken < 10;) {
+            if (!indexed || indexed->IsIndexComplete()) {
+                if (indexed) {
+                    indexedFrames += indexed->IndexedFrames();
+                }
+                indexed = std::make_unique<CVideoManager>();
+                indexed->Open(other);
+                ++builds;
+            }
+            const double ms = step();
+            indexed->PollIndex();
+            if (!indexed->IsIndexComplete()) {
+                during.push_back(ms);
+                ++taken;
+            }
+        }
+        indexed.reset();
+    }
+    std::filesystem::remove(other, ec);
+    std::printf(
+        "step every 30 ms: median %.2f ms idle, %.2f ms while another clip is indexed "
+        "(%d index builds started, %d frames indexed by finished ones)\n",
+        Median(idle), Median(during), builds, indexedFrames);
+    return Median(during) / Median(idle);
+}
+
+// Frames shown wrong by 60 random seeks: with the index built after open (waited for), then
+// reopened with the index read back from the label folder.
+void Mismatches(const std::filesystem::path& clip, const char* name) {
+    std::vector<uint64_t> truth;
+    {
+        cv::VideoCapture c(clip.string(), cv::CAP_ANY);
+        cv::Mat frame;
+        while (c.read(frame) && !frame.empty()) {
+            truth.push_back(Digest(frame));
+        }
+    }
+    if (truth.empty()) {
+        return;
+    }
+    const std::filesystem::path labels = std::filesystem::temp_directory_path() /
+                                         ("tagwright-bench-labels-" + std::to_string(getpid()));
+    std::error_code ec;
+    std::filesystem::remove_all(labels, ec);
+    std::filesystem::create_directories(labels, ec);
+    for (bool stored : {false, true}) {
+        CVideoManager vm;
+        vm.Open(clip);
+        vm.SetIndexFolder(labels);
+        const bool fromFile = vm.IndexLoadedFromFile();
+        vm.WaitForIndex();
+        std::mt19937 rng(stored ? 21 : 20);
+        std::uniform_int_distribution<int> pick(0, static_cast<int>(truth.size()) - 1);
+        int wrong = 0;
+        for (int k = 0; k < 60; ++k) {
+            const int t = pick(rng);
+            wrong += vm.SeekFrame(t) && Digest(vm.CurrentFrame()) == truth[t] ? 0 : 1;
+        }
+        std::printf("MISMATCH %s %s: %d of 60%s\n", name,
+                    stored ? "index_from_file" : "index_built_after_open", wrong,
+                    stored && !fromFile ? " (the file was not taken!)" : "");
+    }
+    std::filesystem::remove_all(labels, ec);
+}
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -332,15 +519,41 @@ int main(int argc, char** argv) {
 
     std::printf("\n");
     const double seek1080 = CaptureSeekInReads(clip, "1080p");
-    const std::filesystem::path other =
-        argc > 2 ? std::filesystem::path(argv[2])
-                 : std::filesystem::path(__FILE__).parent_path().parent_path().parent_path() /
-                       "shared" / "testdata" / "box.mp4";
+    // Default: box.mp4 of the test data beside the clone (build/ -> clone -> its parent).
     std::error_code ec;
+    const std::filesystem::path other = argc > 2 ? std::filesystem::path(argv[2])
+                                                 : std::filesystem::canonical("/proc/self/exe", ec)
+                                                           .parent_path()
+                                                           .parent_path()
+                                                           .parent_path() /
+                                                       "shared" / "testdata" / "box.mp4";
     const double seekOther =
         std::filesystem::exists(other, ec) ? CaptureSeekInReads(other, "other clip") : 0.0;
 
     std::printf("\n");
+    const double indexVsDecode = IndexVsDecode(clip);
+    const double coldSeek = ColdSeekVsCapture(clip);
+    const double stepDuringIndex = StepDuringIndex(clip);
+    SampleVideoOptions bframes = BenchClipOptions();
+    bframes.width = 640;
+    bframes.height = 360;
+    bframes.frames = 300;
+    bframes.gop = 120;
+    const std::filesystem::path generated =
+        std::filesystem::temp_directory_path() /
+        ("tagwright-bench-bframes-" + std::to_string(getpid()) + ".mp4");
+    if (WriteSampleVideo(generated, bframes)) {
+        Mismatches(generated, "generated_bframes");
+    }
+    std::filesystem::remove(generated, ec);
+    if (std::filesystem::exists(other, ec)) {
+        Mismatches(other, other.filename().c_str());
+    }
+
+    std::printf("\n");
+    std::printf("RATIO index_vs_decode %.3f\n", indexVsDecode);
+    std::printf("RATIO coldseek_vs_capture %.3f\n", coldSeek);
+    std::printf("RATIO step_during_index %.3f\n", stepDuringIndex);
     std::printf("RATIO reload_vs_next %.3f\n", Median(reload) / Median(next));
     std::printf("RATIO track_large_vs_small %.3f\n", Median(large) / Median(small));
     std::printf("RATIO prev_vs_next %.3f\n", prevVsNext);

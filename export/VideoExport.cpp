@@ -182,6 +182,9 @@ void ExportVideo(const ExportOptions& options, CFormatWriter& writer, CExportPro
     CVideoManager source;
     // Frames are read once, in order: keeping copies of them would only cost memory and time.
     source.SetCacheBudget(0);
+    // Reading in order is exact by itself; a frame index built beside it would only decode the
+    // whole video a second time.
+    source.SetIndexOnOpen(false);
     std::string error;
     if (!source.Open(video.video)) {
         Fail(video, PathError(video.video, "cannot be opened as a video"));

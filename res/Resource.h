@@ -66,3 +66,5 @@ constexpr int ID_COMMAND_20005 = 20005;
 
 // Playback timer
 constexpr int PLAY_TIMER_ID = 1234;
+// Polls the frame index while it is being built (progress, verifying the frame shown)
+constexpr int INDEX_TIMER_ID = 1235;

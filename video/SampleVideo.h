@@ -31,6 +31,12 @@ bool WriteSampleVideo(const std::filesystem::path& path, const SampleVideoOption
 // The frame image WriteSampleVideo encodes for index i (before compression).
 cv::Mat RenderSampleFrame(const SampleVideoOptions& options, int index);
 
+// The background of every frame of a clip of this size, and frame i drawn on it (what
+// RenderSampleFrame gives, without making the background again).
+cv::Mat RenderSampleBackground(int width, int height);
+cv::Mat RenderSampleFrameOn(const cv::Mat& background, const SampleVideoOptions& options,
+                            int index);
+
 // The ground-truth box of the blob in frame i, in frame pixels.
 CRect SampleBlobBox(const SampleVideoOptions& options, int index);
 

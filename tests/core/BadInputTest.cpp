@@ -209,12 +209,19 @@ TEST_P(UnwritableFolder, EveryEditTellsAndIsKeptAndNothingIsWrittenElsewhere) {
     ASSERT_TRUE(OpenViaButton(video));
     EXPECT_EQ(ShownFrameIndex(), 0);
     EXPECT_TRUE(app.Boxes().empty());
+    // The frame index is written into the label folder once complete, when it is a folder.
+    dlg.GetVideoManager()->WaitForIndex();
     TreeSnapshot afterOpen = SnapshotTree(tmp.Path());
+    const std::string index = "videos/clip/.tagwright-index";
+    EXPECT_EQ(afterOpen.count(index + "/frames.idx"),
+              GetParam().blocker == Blocker::FileInPlaceOfTheHiddenFolder ? 1u : 0u);
     // A folder that exists is loaded, and a load leaves its log line beside it.
     const bool loaded = GetParam().blocker != Blocker::FileInPlaceOfTheFolder;
     EXPECT_EQ(afterOpen.count("videos/" + std::string(kLogName)), loaded ? 1u : 0u);
     TreeSnapshot openedWithoutLog = afterOpen;
     openedWithoutLog.erase("videos/" + std::string(kLogName));
+    openedWithoutLog.erase(index);
+    openedWithoutLog.erase(index + "/frames.idx");
     EXPECT_EQ(openedWithoutLog, beforeOpen);
     EXPECT_EQ(wnd.IsControlEnabled(kMainGoButtonIds[1]),
               GetParam().blocker == Blocker::FileInPlaceOfTheHiddenFolder);
@@ -618,7 +625,10 @@ TEST_P(TruncatedVideo, ReadableFramesShowAndSteppingPastTheDamageFailsQuietly) {
     EXPECT_EQ(ReadLabelFile(video, last), LabelLine(drawn, 1, 0));
     EXPECT_EQ(wnd.GetControlText(IDC_STATIC_FRAME), std::to_string(last));
     EXPECT_EQ(PaintedPixel(*this, drawn.left, (drawn.top + drawn.bottom) / 2), kLabel1Color);
-    std::vector<std::string> files = {".tagwright-tmp", std::to_string(last) + ".txt", "50.txt"};
+    // Beside the labels: the frame index of what could be read, once complete.
+    dlg.GetVideoManager()->WaitForIndex();
+    std::vector<std::string> files = {".tagwright-index", ".tagwright-tmp",
+                                      std::to_string(last) + ".txt", "50.txt"};
     std::sort(files.begin(), files.end());
     EXPECT_EQ(ListFolderNames(LabelFolder(video)), files);
 

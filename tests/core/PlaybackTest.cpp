@@ -81,6 +81,8 @@ class Speed : public Playback, public ::testing::WithParamInterface<SpeedCase> {
 
 TEST_P(Speed, ButtonsStepTheIntervalWithinOneTo200) {
     ASSERT_FALSE(MakeAndOpen().empty());
+    // Opening may start the frame index's own timer.
+    const int opened = wnd.TimerStarts();
     // Reach the start value through the buttons themselves.
     while (dlg.GetPlayInterval() > GetParam().start) {
         ASSERT_TRUE(wnd.Click(IDC_BTN_FASTER));
@@ -92,7 +94,7 @@ TEST_P(Speed, ButtonsStepTheIntervalWithinOneTo200) {
     }
     // Paused: only the value changed, no timer was started.
     EXPECT_FALSE(wnd.TimerRunning(PLAY_TIMER_ID));
-    EXPECT_EQ(wnd.TimerStarts(), 0);
+    EXPECT_EQ(wnd.TimerStarts(), opened);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -107,6 +109,8 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST_F(Playback, SpeedWhilePlayingRestartsTheTimerAtOnce) {
     ASSERT_FALSE(MakeAndOpen().empty());
+    // Opening may start the frame index's own timer.
+    const int opened = wnd.TimerStarts();
     ASSERT_TRUE(wnd.Click(IDC_BTN_PLAY));
     ASSERT_TRUE(wnd.Click(IDC_BTN_SLOWER));
     EXPECT_EQ(wnd.TimerInterval(PLAY_TIMER_ID), 40);
@@ -115,7 +119,7 @@ TEST_F(Playback, SpeedWhilePlayingRestartsTheTimerAtOnce) {
     EXPECT_EQ(wnd.TimerInterval(PLAY_TIMER_ID), 20);
     ASSERT_TRUE(wnd.Click(IDC_BTN_SPEED));
     EXPECT_EQ(wnd.TimerInterval(PLAY_TIMER_ID), 30);
-    EXPECT_EQ(wnd.TimerStarts(), 5);
+    EXPECT_EQ(wnd.TimerStarts() - opened, 5);
     // The new period holds for the next start too.
     ASSERT_TRUE(wnd.Click(IDC_BTN_FASTER));
     ASSERT_TRUE(wnd.Click(IDC_BTN_PLAY));

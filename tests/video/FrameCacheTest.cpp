@@ -4,7 +4,6 @@
 #include <opencv2/core.hpp>
 
 #include "video/FrameCache.h"
-#include "video/FrameFingerprints.h"
 
 namespace {
 
@@ -128,69 +127,6 @@ TEST(FrameCache, ErasingBelowAKeyLeavesTheKeysAboveIt) {
     EXPECT_EQ(ValueOf(cache, 0), 10);
     EXPECT_EQ(ValueOf(cache, 4), 14);
     EXPECT_EQ(cache.Bytes(), 2 * kFrameBytes);
-}
-
-cv::Mat Noise(int seed) {
-    cv::Mat m(48, 64, CV_8UC3);
-    cv::RNG rng(static_cast<uint64_t>(seed));
-    rng.fill(m, cv::RNG::UNIFORM, 0, 256);
-    return m;
-}
-
-TEST(FrameFingerprints, SamePicturesAndTimesMatchAndOtherPicturesDoNot) {
-    const cv::Mat a = Noise(1);
-    EXPECT_EQ(MakeFingerprint(a, 33.0), MakeFingerprint(a.clone(), 33.0));
-    EXPECT_NE(MakeFingerprint(a, 33.0), MakeFingerprint(a, 34.0));
-    EXPECT_NE(MakeFingerprint(a, 33.0), MakeFingerprint(Noise(2), 33.0));
-    // One pixel changed on a sampled row, also at the far end of a row that is not a whole
-    // number of 8-byte words.
-    cv::Mat b = a.clone();
-    b.at<cv::Vec3b>(4, 63)[2] ^= 1;
-    EXPECT_NE(MakeFingerprint(a, 0.0), MakeFingerprint(b, 0.0));
-    EXPECT_FALSE(MakeFingerprint(cv::Mat(), 0.0).Known());
-    EXPECT_TRUE(MakeFingerprint(cv::Mat(4, 4, CV_8UC3, cv::Scalar::all(0)), 0.0).Known());
-}
-
-TEST(FrameFingerprints, IdentifiesARecordedFrameOnlyWhenItIsTheOnlyOneLikeIt) {
-    CFrameFingerprints table;
-    std::vector<FrameFingerprint> fps;
-    for (int i = 0; i < 6; ++i) {
-        fps.push_back(MakeFingerprint(Noise(100 + i), 40.0 * i));
-        ASSERT_TRUE(table.Record(i, fps.back()));
-    }
-    for (int i = 0; i < 6; ++i) {
-        EXPECT_EQ(table.Identify(fps[static_cast<size_t>(i)]), i);
-    }
-    EXPECT_EQ(table.Identify(MakeFingerprint(Noise(999), 0.0)), -1);
-
-    // A frozen picture with the same timestamp at two indices cannot be told apart.
-    const FrameFingerprint frozen = MakeFingerprint(Noise(7), 500.0);
-    ASSERT_TRUE(table.Record(10, frozen));
-    EXPECT_EQ(table.Identify(frozen), 10);
-    ASSERT_TRUE(table.Record(11, frozen));
-    EXPECT_EQ(table.Identify(frozen), -1);
-
-    // The same index recorded again: fine when alike, refused when not.
-    EXPECT_TRUE(table.Record(3, fps[3]));
-    EXPECT_FALSE(table.Record(3, fps[4]));
-    EXPECT_EQ(table.Identify(fps[3]), 3);
-}
-
-TEST(FrameFingerprints, FindsTheNearestRecordedFrameAtOrBefore) {
-    CFrameFingerprints table;
-    for (int i : {2, 3, 9}) {
-        ASSERT_TRUE(table.Record(i, MakeFingerprint(Noise(i), i)));
-    }
-    EXPECT_TRUE(table.Known(9));
-    EXPECT_FALSE(table.Known(4));
-    EXPECT_FALSE(table.Known(-1));
-    EXPECT_EQ(table.KnownAtOrBefore(9, 0), 9);
-    EXPECT_EQ(table.KnownAtOrBefore(8, 10), 3);
-    EXPECT_EQ(table.KnownAtOrBefore(8, 4), -1) << "3 lies 5 back";
-    EXPECT_EQ(table.KnownAtOrBefore(500, 491), 9);
-    EXPECT_EQ(table.KnownAtOrBefore(1, 5), -1);
-    table.Clear();
-    EXPECT_EQ(table.KnownAtOrBefore(9, 9), -1);
 }
 
 }  // namespace

@@ -1,0 +1,87 @@
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+
+#include <opencv2/core.hpp>
+
+struct AVCodecContext;
+struct AVFormatContext;
+struct AVFrame;
+struct AVPacket;
+struct SwsContext;
+
+// A frame without a timestamp of its own (FFmpeg's AV_NOPTS_VALUE).
+constexpr int64_t kNoTimestamp = INT64_MIN;
+
+// Demuxes and decodes the first video stream of a file with FFmpeg's libraries, frame by frame in
+// the order reading the file from its start yields them, exactly as OpenCV's capture reads them:
+// whatever is buffered is received before the next packet is sent, the decoder is drained at the
+// end of the file, and reading stops for good at the first packet the decoder refuses. So the
+// n-th frame from here is the n-th frame of the capture, and BGR pictures made by ToBgr carry
+// the capture's pixels (same conversion, same sizes, same interpolation flag).
+//
+// A seek goes to the key frame at or before a timestamp of the stream; which frames come after
+// it is for the caller to recognise by their timestamps.
+//
+// Ownership and threading: a plain object used by one thread at a time; every FFmpeg error
+// becomes a false result, nothing throws.
+class CFrameDecoder {
+  public:
+    CFrameDecoder();
+    ~CFrameDecoder();
+    CFrameDecoder(const CFrameDecoder&) = delete;
+    CFrameDecoder& operator=(const CFrameDecoder&) = delete;
+
+    // `threads` 0 decodes with as many threads as the capture uses (the cores, at most 16).
+    // `videoOnly` tells the demuxer to drop every other stream's packets.
+    bool Open(const std::filesystem::path& path, int threads = 0, bool videoOnly = false);
+    void Close();
+    bool IsOpen() const { return m_pCodec != nullptr; }
+
+    int Width() const { return m_nWidth; }
+    int Height() const { return m_nHeight; }
+    // The frame count as the capture reports it: the container's figure, or the duration times
+    // the frame rate when the container has none.
+    int ReportedFrameCount() const { return m_nReportedCount; }
+    // The capture stops reading in order after this many frames (the container's count + 1).
+    int64_t FrameLimit() const { return m_nFrameLimit; }
+    // Ticks of the stream's time base per frame at the nominal frame rate, and the stream's
+    // first timestamp: what an estimate of a frame's timestamp rests on.
+    int64_t NominalFrameTicks() const { return m_nFrameTicks; }
+    int64_t StartTime() const { return m_nStartTime; }
+
+    // Decodes the next frame. False at the end of what can be read; stays false until a seek.
+    bool Next();
+    // The last decoded frame's own timestamp (best effort), or kNoTimestamp.
+    int64_t Timestamp() const;
+    bool IsKeyFrame() const;
+    // The last decoded frame as an 8-bit BGR image of Width() x Height(), turned upright as the
+    // stream's display matrix says.
+    bool ToBgr(cv::Mat& out);
+
+    // Goes to the key frame at or before `ts` and forgets what the decoder buffered.
+    bool SeekKey(int64_t ts);
+
+  private:
+    bool Receive();
+    void End();
+
+    AVFormatContext* m_pFormat = nullptr;
+    AVCodecContext* m_pCodec = nullptr;
+    AVFrame* m_pFrame = nullptr;
+    AVFrame* m_pBgr = nullptr;
+    AVPacket* m_pPacket = nullptr;
+    SwsContext* m_pSws = nullptr;
+    int m_nStream = -1;
+    // As shown, that is after the display rotation (clockwise degrees: 0, 90, 180 or 270).
+    int m_nWidth = 0;
+    int m_nHeight = 0;
+    int m_nRotation = 0;
+    int m_nReportedCount = 0;
+    int64_t m_nFrameLimit = INT64_MAX;
+    int64_t m_nFrameTicks = 1;
+    int64_t m_nStartTime = 0;
+    bool m_bEnded = false;
+    bool m_bHaveFrame = false;
+};

@@ -1,0 +1,98 @@
+#include "video/FrameIndexBuilder.h"
+
+#include <sys/resource.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include <utility>
+
+#include "video/FrameDecoder.h"
+
+namespace {
+
+// Frames are handed over in batches of this many, so the lock is taken rarely; the first
+// batches are small, so that the progress shows at once.
+constexpr size_t kBatch = 64;
+
+}  // namespace
+
+CFrameIndexBuilder::~CFrameIndexBuilder() {
+    Stop();
+}
+
+void CFrameIndexBuilder::Start(const std::filesystem::path& video) {
+    Stop();
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_pending.clear();
+        m_nFound = 0;
+        m_bFinished = false;
+        m_bEnded = false;
+    }
+    m_bStop = false;
+    m_thread = std::thread(&CFrameIndexBuilder::Run, this, video);
+}
+
+void CFrameIndexBuilder::Stop() {
+    m_bStop = true;
+    if (m_thread.joinable()) {
+        m_thread.join();
+    }
+}
+
+void CFrameIndexBuilder::Take(std::vector<IndexedFrame>& out, bool& finished) {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    out.insert(out.end(), m_pending.begin(), m_pending.end());
+    m_pending.clear();
+    finished = m_bFinished;
+}
+
+bool CFrameIndexBuilder::WaitFor(int frames, std::chrono::milliseconds stall) {
+    std::unique_lock<std::mutex> lock(m_mutex);
+    const auto done = [&] { return m_bEnded || m_nFound >= frames; };
+    if (stall.count() <= 0) {
+        m_changed.wait(lock, done);
+    } else {
+        for (int seen = -1; !done() && seen != m_nFound;) {
+            seen = m_nFound;
+            m_changed.wait_for(lock, stall, [&] { return done() || m_nFound != seen; });
+        }
+    }
+    return m_nFound >= frames;
+}
+
+void CFrameIndexBuilder::Hand(std::vector<IndexedFrame>& batch, bool finished) {
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_pending.insert(m_pending.end(), batch.begin(), batch.end());
+        m_nFound += static_cast<int>(batch.size());
+        m_bFinished = m_bFinished || finished;
+    }
+    batch.clear();
+    m_changed.notify_all();
+}
+
+void CFrameIndexBuilder::Run(std::filesystem::path video) {
+    // Nice values are per thread on Linux and inherited by the decoder's own threads, which
+    // are started by the open below.
+    setpriority(PRIO_PROCESS, static_cast<id_t>(syscall(SYS_gettid)), 19);
+    CFrameDecoder decoder;
+    std::vector<IndexedFrame> batch;
+    if (decoder.Open(video, 0, true)) {
+        int64_t count = 0;
+        size_t batchSize = 8;
+        while (!m_bStop && count < decoder.FrameLimit() && decoder.Next()) {
+            batch.push_back({decoder.Timestamp(), decoder.IsKeyFrame()});
+            ++count;
+            if (batch.size() >= batchSize) {
+                Hand(batch, false);
+                batchSize = kBatch;
+            }
+        }
+    }
+    // A stop request leaves the index unfinished: it is not the whole file.
+    Hand(batch, !m_bStop);
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_bEnded = true;
+    m_changed.notify_all();
+}
