@@ -477,6 +477,10 @@ TEST_P(UnreadableVideo, FailedOpenNamesTheFileAndLeavesNoVideoAndNoFiles) {
     WriteLabelFile(good, 0, {MakeRoi(0, 2, 0, {40, 160, 100, 220})});
     ASSERT_TRUE(OpenViaButton(good));
     ASSERT_TRUE(wnd.IsControlEnabled(kMainGoButtonIds[1]));
+    // The good video's frame index is stored at a tick of its timer, which may come while the
+    // failed open's message is up; store it before the snapshot.
+    dlg.GetVideoManager()->WaitForIndex();
+    wnd.FireTimer(INDEX_TIMER_ID);
 
     SampleVideoOptions o = SmallVideo();
     o.frames = 60;

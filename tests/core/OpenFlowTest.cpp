@@ -151,6 +151,9 @@ TEST_F(OpenFlowTest, ReopeningTheSameVideoReloadsItsFolderAndReturnsToFrameZero)
 TEST_F(OpenFlowTest, CancelInTheFileDialogChangesNothing) {
     const std::filesystem::path video = MakeAndOpen("keep.avi");
     ASSERT_FALSE(video.empty());
+    // Without the index's progress on the path line, which ticks during the dialog would show.
+    dlg.GetVideoManager()->WaitForIndex();
+    wnd.FireTimer(INDEX_TIMER_ID);
     CVideoManager* before = dlg.GetVideoManager();
     const int paints = wnd.Ctl(IDC_PICTURE).paintCount;
 
