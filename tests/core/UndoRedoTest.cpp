@@ -45,11 +45,12 @@ class UndoRedo : public DialogTest {
 
     CLabelManager& Store() { return *dlg.GetLabelManager(); }
 
-    // The label folder without the hidden folder the atomic writes keep for themselves.
+    // The label folder without the hidden folders kept beside the labels: the atomic writes'
+    // and the frame index's, which is stored whenever the index worker finishes.
     TreeSnapshot Folder() const {
         TreeSnapshot tree = SnapshotTree(m_folder);
         for (auto it = tree.begin(); it != tree.end();) {
-            it = it->first.rfind(".tagwright-tmp", 0) == 0 ? tree.erase(it) : std::next(it);
+            it = it->first.rfind(".tagwright-", 0) == 0 ? tree.erase(it) : std::next(it);
         }
         return tree;
     }
