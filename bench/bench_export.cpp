@@ -30,6 +30,7 @@
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/videoio.hpp>
 
+#include "bench/BenchClip.h"
 #include "export/ExportRun.h"
 #include "video/SampleVideo.h"
 
@@ -37,56 +38,11 @@ namespace fs = std::filesystem;
 
 namespace {
 
-constexpr int kWidth = 1920;
-constexpr int kHeight = 1080;
-constexpr int kFrames = 600;
-constexpr int kGop = 250;
+using benchclip::kFrames;
+using benchclip::kHeight;
+using benchclip::kWidth;
 constexpr int kEvery = 10;
 constexpr int kLastLabelled = 590;
-
-// The same clip as bench_video's, so the two share one file.
-SampleVideoOptions BenchClipOptions() {
-    SampleVideoOptions o;
-    o.width = kWidth;
-    o.height = kHeight;
-    o.frames = kFrames;
-    o.fps = 30.0;
-    o.gop = kGop;
-    o.bFrames = true;
-    o.blobStart = 200;
-    o.blobEnd = 210;
-    return o;
-}
-
-bool ClipMatches(const fs::path& path) {
-    cv::VideoCapture c(path.string());
-    return c.isOpened() && static_cast<int>(c.get(cv::CAP_PROP_FRAME_COUNT)) == kFrames &&
-           static_cast<int>(c.get(cv::CAP_PROP_FRAME_WIDTH)) == kWidth &&
-           static_cast<int>(c.get(cv::CAP_PROP_FRAME_HEIGHT)) == kHeight;
-}
-
-// Written under a private name and renamed, so a benchmark starting meanwhile never opens a
-// half-written clip.
-bool EnsureClip(const fs::path& path) {
-    if (ClipMatches(path)) {
-        std::printf("clip: reusing %s\n", path.c_str());
-        return true;
-    }
-    std::printf("clip: writing %s...\n", path.c_str());
-    std::fflush(stdout);
-    const fs::path tmp =
-        path.parent_path() / (path.stem().string() + "." + std::to_string(getpid()) + ".mp4");
-    if (!WriteSampleVideo(tmp, BenchClipOptions())) {
-        return false;
-    }
-    std::error_code ec;
-    fs::rename(tmp, path, ec);
-    if (ec) {
-        fs::remove(tmp, ec);
-        return false;
-    }
-    return ClipMatches(path);
-}
 
 double CpuNow() {
     timespec ts{};
@@ -137,8 +93,8 @@ bool Floor(const fs::path& clip, const fs::path& out) {
 
 int main(int argc, char** argv) {
     const int rounds = argc > 1 ? std::max(1, std::atoi(argv[1])) : 3;
-    const fs::path clip = "/tmp/tagwright-bench-1080p.mp4";
-    if (!EnsureClip(clip)) {
+    const fs::path clip = benchclip::kPath;
+    if (!benchclip::Ensure(clip)) {
         std::fprintf(stderr, "bench_export: cannot make %s\n", clip.c_str());
         return 1;
     }
@@ -151,7 +107,7 @@ int main(int argc, char** argv) {
     std::error_code ec;
     fs::create_symlink(clip, video, ec);
     fs::create_directories(dir / "bench", ec);
-    const SampleVideoOptions options = BenchClipOptions();
+    const SampleVideoOptions options = benchclip::Options();
     for (int f = 0; f <= kLastLabelled; f += kEvery) {
         const CRect r = SampleBlobBox(options, f);
         const std::string line = std::to_string(r.left) + "," + std::to_string(r.top) + "," +

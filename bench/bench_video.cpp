@@ -37,60 +37,15 @@
 
 #include <opencv2/videoio.hpp>
 
+#include "bench/BenchClip.h"
 #include "video/SampleVideo.h"
 #include "video/VideoManager.h"
 
 namespace {
 
-constexpr int kWidth = 1920;
-constexpr int kHeight = 1080;
-constexpr int kFrames = 600;
-constexpr int kGop = 250;
-
-SampleVideoOptions BenchClipOptions() {
-    SampleVideoOptions o;
-    o.width = kWidth;
-    o.height = kHeight;
-    o.frames = kFrames;
-    o.fps = 30.0;
-    o.gop = kGop;
-    o.bFrames = true;
-    // About 200 x 170 pixels: the box the tracking figure asks for.
-    o.blobStart = 200;
-    o.blobEnd = 210;
-    return o;
-}
-
-bool ClipMatches(const std::filesystem::path& path) {
-    cv::VideoCapture c(path.string());
-    return c.isOpened() && static_cast<int>(c.get(cv::CAP_PROP_FRAME_COUNT)) == kFrames &&
-           static_cast<int>(c.get(cv::CAP_PROP_FRAME_WIDTH)) == kWidth &&
-           static_cast<int>(c.get(cv::CAP_PROP_FRAME_HEIGHT)) == kHeight;
-}
-
-// Writes under a private name and renames, so that a second benchmark starting meanwhile never
-// opens a half-written clip.
-bool EnsureClip(const std::filesystem::path& path) {
-    if (ClipMatches(path)) {
-        std::printf("clip: reusing %s\n", path.c_str());
-        return true;
-    }
-    std::printf("clip: writing %s (%d x %d, %d frames, group of %d)...\n", path.c_str(), kWidth,
-                kHeight, kFrames, kGop);
-    std::fflush(stdout);
-    const std::filesystem::path tmp =
-        path.parent_path() / (path.stem().string() + "." + std::to_string(getpid()) + ".mp4");
-    if (!WriteSampleVideo(tmp, BenchClipOptions())) {
-        return false;
-    }
-    std::error_code ec;
-    std::filesystem::rename(tmp, path, ec);
-    if (ec) {
-        std::filesystem::remove(tmp, ec);
-        return false;
-    }
-    return ClipMatches(path);
-}
+using benchclip::kFrames;
+using benchclip::kHeight;
+using benchclip::kWidth;
 
 double Ms(std::chrono::steady_clock::duration d) {
     return std::chrono::duration<double, std::milli>(d).count();
@@ -434,13 +389,12 @@ void Mismatches(const std::filesystem::path& clip, const char* name) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    const std::filesystem::path clip =
-        argc > 1 ? std::filesystem::path(argv[1]) : "/tmp/tagwright-bench-1080p.mp4";
-    if (!EnsureClip(clip)) {
+    const std::filesystem::path clip = argc > 1 ? std::filesystem::path(argv[1]) : benchclip::kPath;
+    if (!benchclip::Ensure(clip)) {
         std::fprintf(stderr, "bench_video: cannot make or open %s\n", clip.c_str());
         return 1;
     }
-    const SampleVideoOptions o = BenchClipOptions();
+    const SampleVideoOptions o = benchclip::Options();
 
     CVideoManager vm;
     if (!vm.Open(clip) || !vm.ReadNextFrame()) {
@@ -534,7 +488,7 @@ int main(int argc, char** argv) {
     const double indexVsDecode = IndexVsDecode(clip);
     const double coldSeek = ColdSeekVsCapture(clip);
     const double stepDuringIndex = StepDuringIndex(clip);
-    SampleVideoOptions bframes = BenchClipOptions();
+    SampleVideoOptions bframes = benchclip::Options();
     bframes.width = 640;
     bframes.height = 360;
     bframes.frames = 300;
