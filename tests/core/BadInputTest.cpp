@@ -283,6 +283,8 @@ TEST_F(BadInput, PlainClickOnEmptyAreaWritesNothingEvenWhereWritesFail) {
     WriteLabelFile(video, 0, {MakeRoi(0, 1, 0, roi)});
     WriteFileBytes(LabelFolder(video) / ".tagwright-tmp", "in the way");
     ASSERT_TRUE(OpenViaButton(video));
+    dlg.GetVideoManager()
+        ->WaitForIndex();  // the frame index is stored by then, not during the click
     const TreeSnapshot before = SnapshotTree(tmp.Path());
 
     const CPoint p = FrameToClient({60, 100});
