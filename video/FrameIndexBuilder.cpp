@@ -47,16 +47,13 @@ void CFrameIndexBuilder::Take(std::vector<IndexedFrame>& out, bool& finished) {
     finished = m_bFinished;
 }
 
-bool CFrameIndexBuilder::WaitFor(int frames, std::chrono::milliseconds stall) {
+bool CFrameIndexBuilder::WaitFor(int frames, std::chrono::milliseconds limit) {
     std::unique_lock<std::mutex> lock(m_mutex);
     const auto done = [&] { return m_bEnded || m_nFound >= frames; };
-    if (stall.count() <= 0) {
+    if (limit.count() <= 0) {
         m_changed.wait(lock, done);
     } else {
-        for (int seen = -1; !done() && seen != m_nFound;) {
-            seen = m_nFound;
-            m_changed.wait_for(lock, stall, [&] { return done() || m_nFound != seen; });
-        }
+        m_changed.wait_for(lock, limit, done);
     }
     return m_nFound >= frames;
 }

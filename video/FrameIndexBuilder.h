@@ -33,9 +33,9 @@ class CFrameIndexBuilder {
     // worker has read to the end of what can be read (then nothing more will come).
     void Take(std::vector<IndexedFrame>& out, bool& finished);
     // Blocks until the worker has found at least `frames` frames in all or has ended, or (with
-    // a `stall` above zero) until it has handed nothing over for that long: a worker starved by
-    // a busy machine must not freeze its owner. True when the frames are there.
-    bool WaitFor(int frames, std::chrono::milliseconds stall = std::chrono::milliseconds(0));
+    // a `limit` above zero) for that long at most: a worker starved by a busy machine must not
+    // freeze its owner. True when the frames are there.
+    bool WaitFor(int frames, std::chrono::milliseconds limit = std::chrono::milliseconds(0));
 
   private:
     void Run(std::filesystem::path video);

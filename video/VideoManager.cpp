@@ -24,9 +24,11 @@ constexpr int kSeekAttempts = 3;
 // Frames decoded after a seek beyond the distance from the key frame to the target before the
 // seek counts as gone astray.
 constexpr int kSeekSlack = 64;
-// A wait for the worker ends when it hands nothing over for this long (a batch of frames takes
-// well under this while it gets any processor time at all).
-constexpr std::chrono::milliseconds kIndexStall(1000);
+// A jump waits for the worker at most this long: on an idle machine the worker reaches a near
+// target well within it, and on a busy one (the worker runs at the lowest priority) the key
+// press must still answer at once; the frame is then shown marked and put right by the index
+// tick.
+constexpr std::chrono::milliseconds kIndexWaitLimit(400);
 // A seek the index does not reach yet decodes at most this many frames looking for its time.
 constexpr int kUnverifiedReadLimit = 1000;
 
@@ -135,7 +137,7 @@ bool CVideoManager::ShowFrameAt(int index, Purpose why) {
                 : static_cast<int>(static_cast<long long>(kIndexWaitFrames) * 640 * 480 /
                                    std::max<long long>(1, 1LL * m_nWidth * m_nHeight));
         if (index - m_index.Count() < limit) {
-            m_pBuilder->WaitFor(index + 1, kIndexStall);
+            m_pBuilder->WaitFor(index + 1, kIndexWaitLimit);
             PollIndex();
         }
     }
