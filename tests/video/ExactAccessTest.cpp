@@ -26,7 +26,7 @@ namespace {
 const std::filesystem::path kBoxClip = std::filesystem::path(TAGWRIGHT_TESTDATA_DIR) / "box.mp4";
 
 // FNV-1a over every byte: a check of whole frames where keeping their pixels would take too
-// much memory. Deliberately not the program's own fingerprint, which samples rows.
+// much memory.
 uint64_t Digest(const cv::Mat& m) {
     uint64_t h = 1469598103934665603ull;
     for (int y = 0; y < m.rows; ++y) {
