@@ -155,6 +155,8 @@ class CLabelManager {
     // Empties the hidden folder of moved-aside files left by an earlier run.
     void SweepParkedFiles();
     void ApplyStep(bool undo, EditOutcome& out, bool& complete);
+    // Undo (true) or redo of one step, after closing a step left open.
+    bool TakeStep(bool undo, EditOutcome& out);
 
     using Key = std::pair<int, int>;  // (frame, label): the store's iteration order
 

@@ -351,31 +351,25 @@ void CLabelManager::ApplyStep(bool undo, EditOutcome& out, bool& complete) {
 }
 
 bool CLabelManager::Undo(EditOutcome& out) {
+    return TakeStep(true, out);
+}
+
+bool CLabelManager::Redo(EditOutcome& out) {
+    return TakeStep(false, out);
+}
+
+bool CLabelManager::TakeStep(bool undo, EditOutcome& out) {
     out = EditOutcome{};
     if (m_pHistory->IsRecording()) {
         // A step left open (its action never finished) is closed as it stands.
         m_pHistory->Depth() = 1;
         EndEditStep(-1);
     }
-    if (!m_pHistory->CanUndo()) {
+    if (undo ? !m_pHistory->CanUndo() : !m_pHistory->CanRedo()) {
         return false;
     }
     bool complete = false;
-    ApplyStep(true, out, complete);
-    return complete;
-}
-
-bool CLabelManager::Redo(EditOutcome& out) {
-    out = EditOutcome{};
-    if (m_pHistory->IsRecording()) {
-        m_pHistory->Depth() = 1;
-        EndEditStep(-1);
-    }
-    if (!m_pHistory->CanRedo()) {
-        return false;
-    }
-    bool complete = false;
-    ApplyStep(false, out, complete);
+    ApplyStep(undo, out, complete);
     return complete;
 }
 
