@@ -14,6 +14,7 @@
 // A box as it leaves the program.
 struct ExportBox {
     int label = 0;
+    int nClass = 0;  // as stored; the kind is what the formats show
     BoxKind kind = BoxKind::kPolyp;
     CRect rect;  // image pixels, left < right and top < bottom
 };

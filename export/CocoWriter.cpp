@@ -1,30 +1,18 @@
 #include "export/CocoWriter.h"
 
-#include <cstdio>
 #include <ctime>
 #include <map>
+#include <system_error>
 
+#include <nlohmann/json.hpp>
+
+#include "export/Dataset.h"
 #include "export/OutputFiles.h"
 
-namespace {
+namespace fs = std::filesystem;
+using nlohmann::json;
 
-void AppendJsonString(std::string& out, const std::string& text) {
-    out += '"';
-    for (const char c : text) {
-        const unsigned char u = static_cast<unsigned char>(c);
-        if (c == '"' || c == '\\') {
-            out += '\\';
-            out += c;
-        } else if (u < 0x20) {
-            char esc[8];
-            std::snprintf(esc, sizeof esc, "\\u%04x", u);
-            out += esc;
-        } else {
-            out += c;
-        }
-    }
-    out += '"';
-}
+namespace {
 
 std::string UtcNow() {
     const std::time_t now = std::time(nullptr);
@@ -35,14 +23,52 @@ std::string UtcNow() {
     return text;
 }
 
-std::string Int(long long v) {
-    return std::to_string(v);
+// Text that is not UTF-8 (a Latin-1 or CP949 file name) cannot go into JSON as it is: it goes
+// in with the bad bytes replaced, and its bytes in hex in "<field>_hex" beside it.
+void PutText(json& object, const char* field, const std::string& text) {
+    object[field] = text;
+    if (!IsUtf8(text)) {
+        object[std::string(field) + "_hex"] = HexBytes(text);
+    }
+}
+
+std::string Dump(const json& j) {
+    return j.dump(-1, ' ', false, json::error_handler_t::replace);
+}
+
+// One record per line: compact, yet a diff or a grep still shows single images.
+std::string DumpLines(const json& array) {
+    std::string out = "[";
+    bool first = true;
+    for (const json& item : array) {
+        out += first ? "\n" : ",\n";
+        first = false;
+        out += Dump(item);
+    }
+    return out + "]";
+}
+
+std::string CocoFile(const std::string& split) {
+    return split.empty() ? "annotations.json" : "annotations/instances_" + split + ".json";
 }
 
 }  // namespace
 
 bool CCocoWriter::Prepare(std::string& error) {
     return MakeFolder(m_options.out / "images", error);
+}
+
+void CCocoWriter::RemoveListings() {
+    std::error_code ec;
+    fs::remove(m_options.out / "annotations.json", ec);
+    for (fs::directory_iterator it(m_options.out / "annotations", ec), end; !ec && it != end;
+         it.increment(ec)) {
+        const std::string name = it->path().filename().string();
+        if (name.rfind("instances_", 0) == 0 && it->path().extension() == ".json") {
+            std::error_code ignored;
+            fs::remove(it->path(), ignored);
+        }
+    }
 }
 
 bool CCocoWriter::StartVideo(VideoExport& video, std::string&) {
@@ -54,57 +80,43 @@ std::string CCocoWriter::ImageFile(const VideoExport& video, int frame) const {
     return "images/" + FrameImageName(video, frame);
 }
 
-std::string CCocoWriter::MakeJson(const std::vector<VideoExport>& videos,
-                                  const ExportOptions& options) {
-    std::string j;
-    j += "{\"info\":{\"description\":\"labels exported by tagwright-export\",\"version\":\"1.0\","
-         "\"date_created\":\"" +
-         UtcNow() + "\"},\n\"licenses\":[],\n";
-    j += "\"categories\":[{\"id\":1,\"name\":\"polyp\",\"supercategory\":\"polyp\"}],\n";
-    j += "\"videos\":[";
+std::string CCocoWriter::MakeJson(const std::vector<VideoExport>& records,
+                                  const std::string& split) {
+    json videos = json::array();
+    json images = json::array();
+    json annotations = json::array();
     long long videoId = 0;
-    bool first = true;
-    for (const VideoExport& v : videos) {
-        if (!Exported(v)) {
-            continue;
-        }
-        ++videoId;
-        j += first ? "\n" : ",\n";
-        first = false;
-        j += "{\"id\":" + Int(videoId) + ",\"name\":";
-        AppendJsonString(j, v.name);
-        j += ",\"stem\":";
-        AppendJsonString(j, v.stem);
-        j += "}";
-    }
-    j += "],\n\"images\":[";
-    std::string annotations;
     long long imageId = 0;
     long long annotationId = 0;
     long long instanceId = 0;
-    videoId = 0;
-    first = true;
-    for (const VideoExport& v : videos) {
-        if (!Exported(v)) {
+    for (const VideoExport& v : records) {
+        if (v.split != split) {
             continue;
         }
         ++videoId;
+        json video{{"id", videoId}, {"name", v.stem}};
+        PutText(video, "file_name", v.name);
+        PutText(video, "path", v.key);
+        videos.push_back(video);
         // Labels are objects of one video: the same number in another video is another object.
         std::map<int, long long> instances;
+        long long index = 0;
         for (const ExportedImage& im : v.images) {
             ++imageId;
-            j += first ? "\n" : ",\n";
-            first = false;
-            j += "{\"id\":" + Int(imageId) + ",\"file_name\":";
-            AppendJsonString(j, im.file.substr(im.file.find('/') + 1));
-            j += ",\"width\":" + Int(im.width) + ",\"height\":" + Int(im.height) +
-                 ",\"video_id\":" + Int(videoId) + ",\"frame_id\":" + Int(im.frame) + ",\"video\":";
-            AppendJsonString(j, v.name);
-            if (options.crop) {
-                j += ",\"crop\":[" + Int(v.region.left) + "," + Int(v.region.top) + "," +
-                     Int(im.width) + "," + Int(im.height) + "]";
+            // frame_id counts the video's images from 0, as video readers index them; the
+            // video's own frame number is frame_number.
+            json image{{"id", imageId},
+                       {"file_name", im.file.substr(im.file.find('/') + 1)},
+                       {"width", im.width},
+                       {"height", im.height},
+                       {"video_id", videoId},
+                       {"frame_id", index++},
+                       {"frame_number", im.frame},
+                       {"video", v.stem}};
+            if (v.haveCrop) {
+                image["crop"] = {v.region.left, v.region.top, im.width, im.height};
             }
-            j += "}";
+            images.push_back(image);
             for (const ExportBox& b : im.boxes) {
                 auto inst = instances.find(b.label);
                 if (inst == instances.end()) {
@@ -113,28 +125,42 @@ std::string CCocoWriter::MakeJson(const std::vector<VideoExport>& videos,
                 const CRect& r = b.rect;
                 const long long w = r.Width();
                 const long long h = r.Height();
-                annotations += annotationId == 0 ? "\n" : ",\n";
-                annotations += "{\"id\":" + Int(++annotationId) + ",\"image_id\":" + Int(imageId) +
-                               ",\"category_id\":1,\"bbox\":[" + Int(r.left) + "," + Int(r.top) +
-                               "," + Int(w) + "," + Int(h) + "],\"area\":" + Int(w * h) +
-                               ",\"iscrowd\":" + (b.kind == BoxKind::kSkip ? "1" : "0") +
-                               ",\"segmentation\":[[" + Int(r.left) + "," + Int(r.top) + "," +
-                               Int(r.right) + "," + Int(r.top) + "," + Int(r.right) + "," +
-                               Int(r.bottom) + "," + Int(r.left) + "," + Int(r.bottom) +
-                               "]],\"track_id\":" + Int(b.label) +
-                               ",\"instance_id\":" + Int(inst->second);
-                if (b.kind == BoxKind::kRemoved) {
-                    annotations += ",\"removed\":true";
-                }
-                annotations += "}";
+                annotations.push_back(
+                    {{"id", ++annotationId},
+                     {"image_id", imageId},
+                     {"category_id", 1},
+                     {"bbox", {r.left, r.top, w, h}},
+                     {"area", w * h},
+                     {"iscrowd", b.kind == BoxKind::kSkip ? 1 : 0},
+                     {"segmentation", json::array({{r.left, r.top, r.right, r.top, r.right,
+                                                    r.bottom, r.left, r.bottom}})},
+                     {"track_id", b.label},
+                     {"instance_id", inst->second},
+                     {"attributes",
+                      {{"track_id", b.label},
+                       {"removed", b.kind == BoxKind::kRemoved},
+                       {"class", b.nClass}}}});
             }
         }
     }
-    j += "],\n\"annotations\":[" + annotations + "]}\n";
-    return j;
+    json info{{"description", "labels exported by tagwright-export"},
+              {"version", "1.0"},
+              {"date_created", UtcNow()}};
+    json categories = json::array({{{"id", 1}, {"name", "polyp"}, {"supercategory", "polyp"}}});
+    return "{\"info\":" + Dump(info) + ",\n\"licenses\":[],\n\"categories\":" + Dump(categories) +
+           ",\n\"videos\":" + DumpLines(videos) + ",\n\"images\":" + DumpLines(images) +
+           ",\n\"annotations\":" + DumpLines(annotations) + "}\n";
 }
 
-bool CCocoWriter::Finish(const std::vector<VideoExport>& videos, std::string& error) {
-    return WriteFileAtomically(m_options.out / "annotations.json", MakeJson(videos, m_options),
-                               error);
+bool CCocoWriter::Finish(const std::vector<VideoExport>& records, std::string& error) {
+    for (const std::string& split : SplitsOf(records)) {
+        if (!split.empty() && !MakeFolder(m_options.out / "annotations", error)) {
+            return false;
+        }
+        if (!WriteFileAtomically(m_options.out / CocoFile(split), MakeJson(records, split),
+                                 error)) {
+            return false;
+        }
+    }
+    return true;
 }

@@ -2,6 +2,7 @@
 
 #include "export/ExportOptions.h"
 
+#include <cctype>
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
@@ -45,6 +46,46 @@ bool ParseKindList(const std::string& text, std::array<bool, kBoxKinds>& out) {
     }
 }
 
+// "train=0.8,val=0.2[,test=...]": names of letters, digits, '-' and '_' (they name folders and
+// files), shares above 0.
+bool ParseSplits(const std::string& text, std::vector<SplitShare>& out) {
+    out.clear();
+    size_t start = 0;
+    for (;;) {
+        const size_t comma = text.find(',', start);
+        const std::string part =
+            text.substr(start, comma == std::string::npos ? comma : comma - start);
+        const size_t eq = part.find('=');
+        if (eq == std::string::npos || eq == 0) {
+            return false;
+        }
+        SplitShare s;
+        s.name = part.substr(0, eq);
+        for (const char c : s.name) {
+            if (!std::isalnum(static_cast<unsigned char>(c)) && c != '-' && c != '_') {
+                return false;
+            }
+        }
+        const std::string value = part.substr(eq + 1);
+        char* end = nullptr;
+        errno = 0;
+        s.share = std::strtod(value.c_str(), &end);
+        if (value.empty() || errno != 0 || *end != '\0' || !(s.share > 0.0) || s.share > 1e6) {
+            return false;
+        }
+        for (const SplitShare& other : out) {
+            if (other.name == s.name) {
+                return false;
+            }
+        }
+        out.push_back(s);
+        if (comma == std::string::npos) {
+            return out.size() >= 2;
+        }
+        start = comma + 1;
+    }
+}
+
 }  // namespace
 
 const char* ExportUsage() {
@@ -65,10 +106,16 @@ const char* ExportUsage() {
            "      --leave-out CLASSES     leave out boxes of these classes, comma-separated:\n"
            "                              polyp, skip (class Skip and label 30), removed\n"
            "  -j, --jobs N                videos exported at once (default: number of cores)\n"
-           "      --force                 write into a non-empty OUT\n"
+           "      --root DIR              videos are known by their path relative to DIR (names,\n"
+           "                              recorded paths, --group-by folder); default: absolute\n"
+           "      --split NAME=SHARE,...  whole videos to splits, e.g. train=0.8,val=0.2,test=0.1\n"
+           "      --seed N                another seed gives another split (default 0)\n"
+           "      --group-by video|folder whole parent folders (one patient each) to one split\n"
+           "      --force                 write into a non-empty OUT, replacing the named videos\n"
            "  -h, --help                  this text\n"
            "\n"
-           "Exit status: 0 all exported, 1 some video or OUT failed, 2 bad command line.\n";
+           "Exit status: 0 all exported, 1 some video, labelled frame or OUT failed, 2 bad\n"
+           "command line, 130/143 interrupted (SIGINT/SIGTERM; OUT is marked incomplete).\n";
 }
 
 const char* FormatName(ExportFormat format) {
@@ -137,10 +184,11 @@ ParseOutcome ParseExportOptions(const std::vector<std::string>& args, ExportOpti
             out = args[++i];
             return true;
         };
-        const bool takesValue = arg == "-f" || arg == "--format" || arg == "-o" ||
-                                arg == "--output" || arg == "--frames" || arg == "--every" ||
-                                arg == "--image" || arg == "--jpeg-quality" ||
-                                arg == "--leave-out" || arg == "-j" || arg == "--jobs";
+        const bool takesValue =
+            arg == "-f" || arg == "--format" || arg == "-o" || arg == "--output" ||
+            arg == "--frames" || arg == "--every" || arg == "--image" || arg == "--jpeg-quality" ||
+            arg == "--leave-out" || arg == "-j" || arg == "--jobs" || arg == "--root" ||
+            arg == "--split" || arg == "--seed" || arg == "--group-by";
         if (inlineValue && !takesValue) {
             error = "option " + arg + " takes no value";
             return ParseOutcome::kUsageError;
@@ -201,6 +249,32 @@ ParseOutcome ParseExportOptions(const std::vector<std::string>& args, ExportOpti
                     "--leave-out takes polyp, skip and removed, comma-separated, not '" + v + "'";
                 return ParseOutcome::kUsageError;
             }
+        } else if (arg == "--root") {
+            if (v.empty()) {
+                error = "--root needs a folder";
+                return ParseOutcome::kUsageError;
+            }
+            options.root = v;
+        } else if (arg == "--split") {
+            if (!ParseSplits(v, options.splits)) {
+                error =
+                    "--split takes two or more NAME=SHARE, e.g. train=0.8,val=0.2, not '" + v + "'";
+                return ParseOutcome::kUsageError;
+            }
+        } else if (arg == "--seed") {
+            char* end = nullptr;
+            errno = 0;
+            options.seed = std::strtoull(v.c_str(), &end, 10);
+            if (v.empty() || v[0] == '-' || errno != 0 || *end != '\0') {
+                error = "--seed takes a whole number, not '" + v + "'";
+                return ParseOutcome::kUsageError;
+            }
+        } else if (arg == "--group-by") {
+            if (v != "video" && v != "folder") {
+                error = "--group-by takes video or folder, not '" + v + "'";
+                return ParseOutcome::kUsageError;
+            }
+            options.groupByFolder = v == "folder";
         } else if (arg == "-j" || arg == "--jobs") {
             if (!ParsePositive(v, options.jobs) || options.jobs < 1) {
                 error = "--jobs takes a number of 1 or more, not '" + v + "'";
@@ -221,6 +295,10 @@ ParseOutcome ParseExportOptions(const std::vector<std::string>& args, ExportOpti
     }
     if (options.videos.empty()) {
         error = "no video given";
+        return ParseOutcome::kUsageError;
+    }
+    if (options.splits.empty() && (options.groupByFolder || options.seed != 0)) {
+        error = "--seed and --group-by choose a split: give --split as well";
         return ParseOutcome::kUsageError;
     }
     if (options.format == ExportFormat::kMot && options.every > 0) {

@@ -15,10 +15,22 @@ enum class ImageFormat { kJpg, kPng };
 enum class BoxKind { kPolyp = 0, kSkip = 1, kRemoved = 2 };
 inline constexpr int kBoxKinds = 3;
 
+// One part of --split: a name ("train") and its share of the videos.
+struct SplitShare {
+    std::string name;
+    double share = 0.0;
+};
+
 struct ExportOptions {
     ExportFormat format = ExportFormat::kCoco;
     std::filesystem::path out;
     std::vector<std::filesystem::path> videos;
+    // Videos are known by their path relative to this folder (empty: by their absolute path).
+    std::filesystem::path root;
+    // Empty: no split, every video in one set.
+    std::vector<SplitShare> splits;
+    unsigned long long seed = 0;
+    bool groupByFolder = false;  // whole parent folders (one patient each) go to one split
     // Negatives: every frame (allFrames) or every N-th frame (every > 0) besides the labelled ones.
     bool allFrames = false;
     int every = 0;

@@ -1,11 +1,15 @@
 // The run as a whole: the output folder, the videos' names, the workers, the files that cover
 // every video, and the summary.
+//
+// OUT is never left looking complete when it is not: before any video's files change, a marker
+// file goes in and the files that list the dataset (annotations, data.yaml, seqmaps) go out;
+// they are written again, from the record of every video in OUT, only after the last video, and
+// the marker goes last. A stopped run leaves the marker and no listing.
 
 #include "export/ExportRun.h"
 
 #include <algorithm>
 #include <atomic>
-#include <cctype>
 #include <condition_variable>
 #include <cstdio>
 #include <deque>
@@ -14,6 +18,7 @@
 #include <system_error>
 #include <thread>
 
+#include "export/Dataset.h"
 #include "export/ExportOptions.h"
 #include "export/FormatWriter.h"
 #include "export/OutputFiles.h"
@@ -25,12 +30,6 @@ namespace fs = std::filesystem;
 namespace {
 
 constexpr const char* kProgram = "tagwright-export";
-
-std::string Lower(std::string s) {
-    std::transform(s.begin(), s.end(), s.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    return s;
-}
 
 // OUT must be a folder we may write into, empty unless --force.
 bool PrepareOutput(const ExportOptions& options, std::string& error) {
@@ -65,22 +64,25 @@ bool PrepareOutput(const ExportOptions& options, std::string& error) {
     return true;
 }
 
-// The stems that name each video's images, unique within the run even where two folders hold
-// videos of the same name (compared without case: the output may go to a file system that
-// ignores it).
-void AssignStems(std::vector<VideoExport>& videos, std::vector<std::string>& notes) {
-    std::set<std::string> taken;
-    for (VideoExport& v : videos) {
-        const std::string base = v.video.stem().string();
-        std::string stem = base;
-        for (int n = 2; !taken.insert(Lower(stem)).second; ++n) {
-            stem = base + "_" + std::to_string(n);
+// Names, keys and splits; a video named twice (by any path to the same file) is exported once.
+// False when a video lies outside --root: its key would not be relative.
+void NameVideos(const ExportOptions& options, std::vector<VideoExport>& videos,
+                std::vector<std::string>& notes) {
+    std::set<std::string> seen;
+    for (size_t i = 0; i < options.videos.size(); ++i) {
+        VideoExport v;
+        v.video = options.videos[i];
+        v.name = v.video.filename().string();
+        if (!DatasetKey(v.video, options.root, v.key)) {
+            v.failed = true;
+            v.error = PathError(v.video, "lies outside --root " + options.root.string());
+        } else if (!seen.insert(v.key).second) {
+            notes.push_back(v.video.string() + ": named more than once, exported once");
+            continue;
         }
-        if (stem != base) {
-            notes.push_back(v.video.string() + ": exported as " + stem + " (another video is " +
-                            base + ")");
-        }
-        v.stem = stem;
+        v.stem = DatasetName(v.video, v.key);
+        v.split = SplitOf(v.key, options);
+        videos.push_back(std::move(v));
     }
 }
 
@@ -112,10 +114,100 @@ std::string VideoSummary(const VideoExport& v, bool terminal) {
     return line;
 }
 
+int StopStatus(const ExportStop& stop) {
+    return 128 + (stop.signal.load() != 0 ? stop.signal.load() : 2);
+}
+
+bool MarkIncomplete(const ExportOptions& options, CFormatWriter& writer, std::string& error) {
+    if (!WriteFileAtomically(options.out / kIncompleteMarker,
+                             "tagwright-export is writing this folder, or was stopped while it "
+                             "did:\nthe dataset is incomplete until a run finishes.\n",
+                             error)) {
+        return false;
+    }
+    writer.RemoveListings();
+    std::error_code ec;
+    fs::create_directories(options.out / kRecordFolder, ec);
+    if (ec) {
+        error = PathError(options.out / kRecordFolder, ec.message());
+        return false;
+    }
+    return true;
+}
+
+// Workers take the next video in order; the main thread alone writes to the stream.
+void RunWorkers(const ExportOptions& options, CFormatWriter& writer, CExportProgress& progress,
+                ExportStop& stop, std::vector<VideoExport>& videos, const std::vector<size_t>& todo,
+                bool terminal) {
+    std::mutex mutex;
+    std::condition_variable changed;
+    std::deque<size_t> finished;
+    std::atomic<size_t> next{0};
+    size_t jobs = options.jobs > 0 ? static_cast<size_t>(options.jobs)
+                                   : std::max(1u, std::thread::hardware_concurrency());
+    jobs = std::min(jobs, todo.size());
+    std::vector<std::thread> workers;
+    for (size_t w = 0; w < jobs; ++w) {
+        workers.emplace_back([&] {
+            for (size_t k = next++; k < todo.size() && !stop.requested.load(); k = next++) {
+                ExportVideo(options, writer, progress, stop, videos[todo[k]]);
+                std::lock_guard<std::mutex> lock(mutex);
+                finished.push_back(todo[k]);
+                changed.notify_one();
+            }
+        });
+    }
+    for (size_t reported = 0; reported < todo.size() && !stop.requested.load();) {
+        std::deque<size_t> batch;
+        {
+            std::unique_lock<std::mutex> lock(mutex);
+            changed.wait_for(lock, std::chrono::milliseconds(100),
+                             [&] { return !finished.empty(); });
+            batch.swap(finished);
+        }
+        for (const size_t i : batch) {
+            progress.VideoLine(VideoSummary(videos[i], terminal));
+            ++reported;
+        }
+        progress.Tick();
+    }
+    for (std::thread& t : workers) {
+        t.join();
+    }
+}
+
+// How many videos each split got: the split is drawn per video (or folder), so a small run may
+// leave one empty.
+void ReportSplits(const ExportOptions& options, const std::vector<VideoExport>& records,
+                  std::ostream& err) {
+    if (options.splits.empty()) {
+        return;
+    }
+    std::string line;
+    for (const SplitShare& s : options.splits) {
+        long long videos = 0;
+        long long images = 0;
+        for (const VideoExport& v : records) {
+            if (v.split == s.name) {
+                ++videos;
+                images += static_cast<long long>(v.images.size());
+            }
+        }
+        line += (line.empty() ? "" : ", ") + s.name + " " + std::to_string(videos) + " videos (" +
+                std::to_string(images) + " images)";
+        if (videos == 0) {
+            line += " [empty: try another --seed]";
+        }
+    }
+    err << kProgram << ": splits in " << options.out.string() << ": " << line << "\n";
+}
+
 }  // namespace
 
 int RunExport(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
-              bool errIsTerminal) {
+              bool errIsTerminal, ExportStop* stopper) {
+    ExportStop noStop;
+    ExportStop& stop = stopper != nullptr ? *stopper : noStop;
     ExportOptions options;
     std::string error;
     switch (ParseExportOptions(args, options, error)) {
@@ -134,18 +226,9 @@ int RunExport(const std::vector<std::string>& args, std::ostream& out, std::ostr
         return 1;
     }
     std::unique_ptr<CFormatWriter> writer = CFormatWriter::Create(options);
-    if (!writer->Prepare(error)) {
-        err << kProgram << ": " << error << "\n";
-        return 1;
-    }
-
-    std::vector<VideoExport> videos(options.videos.size());
+    std::vector<VideoExport> videos;
     std::vector<std::string> notes;
-    for (size_t i = 0; i < videos.size(); ++i) {
-        videos[i].video = options.videos[i];
-        videos[i].name = options.videos[i].filename().string();
-    }
-    AssignStems(videos, notes);
+    NameVideos(options, videos, notes);
     for (const std::string& note : notes) {
         err << kProgram << ": " << note << "\n";
     }
@@ -154,7 +237,9 @@ int RunExport(const std::vector<std::string>& args, std::ostream& out, std::ostr
     long long framesToRead = 0;
     std::vector<size_t> todo;
     for (size_t i = 0; i < videos.size(); ++i) {
-        PrepareVideo(options, videos[i]);
+        if (!videos[i].failed) {
+            PrepareVideo(options, videos[i]);
+        }
         if (!videos[i].failed && !videos[i].nothingToExport) {
             framesToRead += videos[i].framesToRead;
             todo.push_back(i);
@@ -166,52 +251,38 @@ int RunExport(const std::vector<std::string>& args, std::ostream& out, std::ostr
             progress.VideoLine(VideoSummary(v, errIsTerminal));
         }
     }
-    progress.Start(framesToRead);
+    if (stop.Requested(0)) {
+        err << kProgram << ": interrupted before anything in " << options.out.string()
+            << " was changed\n";
+        return StopStatus(stop);
+    }
 
-    // Workers take the next video in order; the main thread alone writes to the stream.
-    std::mutex mutex;
-    std::condition_variable changed;
-    std::deque<size_t> finished;
-    std::atomic<size_t> next{0};
-    size_t jobs = options.jobs > 0 ? static_cast<size_t>(options.jobs)
-                                   : std::max(1u, std::thread::hardware_concurrency());
-    jobs = std::min(jobs, todo.size());
-    std::vector<std::thread> workers;
-    for (size_t w = 0; w < jobs; ++w) {
-        workers.emplace_back([&] {
-            for (size_t k = next++; k < todo.size(); k = next++) {
-                ExportVideo(options, *writer, progress, videos[todo[k]]);
-                std::lock_guard<std::mutex> lock(mutex);
-                finished.push_back(todo[k]);
-                changed.notify_one();
-            }
-        });
+    if (!writer->Prepare(error) || !MarkIncomplete(options, *writer, error)) {
+        err << kProgram << ": " << error << "\n";
+        return 1;
     }
-    for (size_t reported = 0; reported < todo.size();) {
-        std::deque<size_t> batch;
-        {
-            std::unique_lock<std::mutex> lock(mutex);
-            changed.wait_for(lock, std::chrono::milliseconds(100),
-                             [&] { return !finished.empty(); });
-            batch.swap(finished);
-        }
-        for (const size_t i : batch) {
-            progress.VideoLine(VideoSummary(videos[i], errIsTerminal));
-            ++reported;
-        }
-        progress.Tick();
-    }
-    for (std::thread& t : workers) {
-        t.join();
-    }
+    progress.Start(framesToRead);
+    RunWorkers(options, *writer, progress, stop, videos, todo, errIsTerminal);
     progress.Finish();
+
+    if (stop.requested.load()) {
+        err << kProgram << ": interrupted: " << options.out.string()
+            << " is incomplete (no annotations, data.yaml or seqmap; " << kIncompleteMarker
+            << " says so); run the export again with --force\n";
+        return StopStatus(stop);
+    }
 
     bool ok =
         std::none_of(videos.begin(), videos.end(), [](const VideoExport& v) { return v.failed; });
-    if (!writer->Finish(videos, error)) {
+    const std::vector<VideoExport> records = ReadVideoRecords(options.out);
+    if (!writer->Finish(records, error)) {
         err << kProgram << ": " << error << "\n";
         ok = false;
+    } else {
+        std::error_code ec;
+        fs::remove(options.out / kIncompleteMarker, ec);
     }
+    ReportSplits(options, records, err);
 
     ExportCounts total;
     int exported = 0;
@@ -231,9 +302,12 @@ int RunExport(const std::vector<std::string>& args, std::ostream& out, std::ostr
     if (total.imagesLeftOut > 0) {
         err << ", " << total.imagesLeftOut << " images with a skip region left out";
     }
-    if (total.missingFrames > 0) {
-        err << ", " << total.missingFrames << " labelled frames beyond the end of their video";
-    }
     err << "\n";
+    if (total.missingFrames > 0) {
+        // A truncated video yields fewer frames than were labelled: the dataset lacks them.
+        err << kProgram << ": " << total.missingFrames
+            << " labelled frame(s) could not be exported (their video ended before them)\n";
+        ok = false;
+    }
     return ok ? 0 : 1;
 }

@@ -5,6 +5,7 @@
 #include <system_error>
 
 #include "export/CocoWriter.h"
+#include "export/Dataset.h"
 #include "export/MotWriter.h"
 #include "export/OutputFiles.h"
 #include "export/YoloWriter.h"
@@ -40,6 +41,67 @@ bool CFormatWriter::FinishVideo(VideoExport&, std::string&) {
 }
 
 void CFormatWriter::AbandonVideo(VideoExport&) {}
+
+bool CFormatWriter::RetractVideo(const VideoExport& video, std::string& error) const {
+    const fs::path record = m_options.out / kRecordFolder / (video.stem + ".json");
+    std::error_code ec;
+    if (!fs::exists(record, ec)) {
+        return true;
+    }
+    VideoExport earlier;
+    const bool readable = ReadVideoRecord(record, earlier);
+    if (!fs::remove(record, ec) && ec) {
+        error = PathError(record, "cannot be removed: " + ec.message());
+        return false;
+    }
+    if (!readable) {
+        return true;  // the images are found by name below
+    }
+    // Files that list images (labels, gt.txt, seqinfo.ini) before the images they list.
+    const auto isImage = [](const fs::path& p) {
+        return p.extension() == ".jpg" || p.extension() == ".png";
+    };
+    for (const bool images : {false, true}) {
+        for (const fs::path& p : earlier.written) {
+            if (isImage(p) == images) {
+                RemoveFile(p);
+            }
+        }
+    }
+    return true;
+}
+
+void CFormatWriter::RemoveFile(const fs::path& relative) const {
+    // Only inside OUT: a damaged record must not reach beyond it.
+    if (relative.is_absolute() || relative.empty() || *relative.begin() == "..") {
+        return;
+    }
+    std::error_code ec;
+    fs::remove(m_options.out / relative, ec);
+}
+
+std::vector<std::string> CFormatWriter::SplitsOf(const std::vector<VideoExport>& records) {
+    std::vector<std::string> splits;
+    for (const std::string& name :
+         {std::string(""), std::string("train"), std::string("val"), std::string("test")}) {
+        for (const VideoExport& v : records) {
+            if (v.split == name) {
+                splits.push_back(name);
+                break;
+            }
+        }
+    }
+    for (const VideoExport& v : records) {
+        if (std::find(splits.begin(), splits.end(), v.split) == splits.end()) {
+            splits.push_back(v.split);
+        }
+    }
+    return splits;
+}
+
+std::string CFormatWriter::SplitFolder(const VideoExport& video) {
+    return video.split.empty() ? std::string() : video.split + "/";
+}
 
 bool CFormatWriter::MakeFolder(const fs::path& path, std::string& error) const {
     std::error_code ec;

@@ -24,6 +24,12 @@ class CFormatWriter {
 
     // Makes the folders every video shares; false with a message naming the path.
     virtual bool Prepare(std::string& error) = 0;
+    // Removes the files that list the whole dataset (before any video's files change), so an
+    // interrupted run leaves none that names a missing image.
+    virtual void RemoveListings() = 0;
+    // Takes an earlier export of this video out of OUT: its record first, then the files that
+    // list its images, then the images. Files of other videos are never touched.
+    bool RetractVideo(const VideoExport& video, std::string& error) const;
     // Before the first image of a video.
     virtual bool StartVideo(VideoExport& video, std::string& error);
     // True when the format cannot carry this image and leaves it out.
@@ -36,8 +42,9 @@ class CFormatWriter {
     virtual bool FinishVideo(VideoExport& video, std::string& error);
     // After a video failed and its files were removed: what else it left (empty folders).
     virtual void AbandonVideo(VideoExport& video);
-    // After every video: the files that cover them all. Failed and skipped videos are left out.
-    virtual bool Finish(const std::vector<VideoExport>& videos, std::string& error) = 0;
+    // After every video: the files that cover them all, from the records of every video in OUT
+    // (those of this run and those exported before and not named again).
+    virtual bool Finish(const std::vector<VideoExport>& records, std::string& error) = 0;
 
   protected:
     bool MakeFolder(const std::filesystem::path& path, std::string& error) const;
@@ -52,9 +59,11 @@ class CFormatWriter {
     // only this program gives.
     void RemoveEarlierFrames(const std::filesystem::path& folder, const std::string& prefix,
                              const std::vector<std::string>& suffixes) const;
-    static bool Exported(const VideoExport& video) {
-        return !video.failed && !video.nothingToExport;
-    }
+    // The splits the records use, in order; "" for videos exported without --split.
+    static std::vector<std::string> SplitsOf(const std::vector<VideoExport>& records);
+    // "<split>/" or "" without one.
+    static std::string SplitFolder(const VideoExport& video);
+    void RemoveFile(const std::filesystem::path& relative) const;
 
     const ExportOptions& m_options;
 };

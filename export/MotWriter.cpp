@@ -13,13 +13,30 @@ bool CMotWriter::Prepare(std::string&) {
     return true;  // the sequence folders come with their videos
 }
 
+void CMotWriter::RemoveListings() {
+    std::error_code ec;
+    fs::remove(m_options.out / "seqmap.txt", ec);
+    for (fs::directory_iterator it(m_options.out / "seqmaps", ec), end; !ec && it != end;
+         it.increment(ec)) {
+        if (it->path().extension() == ".txt") {
+            std::error_code ignored;
+            fs::remove(it->path(), ignored);
+        }
+    }
+}
+
 bool CMotWriter::StartVideo(VideoExport& video, std::string& error) {
-    if (!MakeFolder(m_options.out / video.stem / "img1", error) ||
-        !MakeFolder(m_options.out / video.stem / "gt", error)) {
+    const fs::path seq = m_options.out / video.stem;
+    if (!MakeFolder(seq / "img1", error) || !MakeFolder(seq / "gt", error)) {
         return false;
     }
-    // A longer sequence exported before would leave images past seqLength.
-    RemoveEarlierFrames(m_options.out / video.stem / "img1", "", {".jpg", ".png"});
+    // What describes the sequence goes before its images, and a longer sequence exported
+    // before would leave images past seqLength.
+    std::error_code ec;
+    for (const char* file : {"seqinfo.ini", "gt/gt.txt", "source.txt"}) {
+        fs::remove(seq / file, ec);
+    }
+    RemoveEarlierFrames(seq / "img1", "", {".jpg", ".png"});
     return true;
 }
 
@@ -59,8 +76,8 @@ bool CMotWriter::FinishVideo(VideoExport& video, std::string& error) {
                                 "\nseqLength=" + std::to_string(video.images.size()) +
                                 "\nimWidth=" + std::to_string(width) +
                                 "\nimHeight=" + std::to_string(height) + "\nimExt=" + ext + "\n";
-    std::string source =
-        "video=" + video.name + "\nfirst_frame=" + std::to_string(video.firstFrame) + "\n";
+    std::string source = "video=" + video.key + "\nfile_name=" + video.name +
+                         "\nfirst_frame=" + std::to_string(video.firstFrame) + "\n";
     if (m_options.crop) {
         source += "crop=" + std::to_string(video.region.left) + "," +
                   std::to_string(video.region.top) + "," + std::to_string(video.region.right) +
@@ -81,12 +98,25 @@ void CMotWriter::AbandonVideo(VideoExport& video) {
     fs::remove(seq, ec);
 }
 
-bool CMotWriter::Finish(const std::vector<VideoExport>& videos, std::string& error) {
-    std::string seqmap = "name\n";
-    for (const VideoExport& v : videos) {
-        if (Exported(v)) {
-            seqmap += v.stem + "\n";
+bool CMotWriter::Finish(const std::vector<VideoExport>& records, std::string& error) {
+    const std::vector<std::string> splits = SplitsOf(records);
+    for (const std::string& split : splits) {
+        if (split.empty()) {
+            continue;
         }
+        std::string seqmap = "name\n";
+        for (const VideoExport& v : records) {
+            seqmap += v.split == split ? v.stem + "\n" : "";
+        }
+        if (!MakeFolder(m_options.out / "seqmaps", error) ||
+            !WriteFileAtomically(m_options.out / "seqmaps" / (split + ".txt"), seqmap, error)) {
+            return false;
+        }
+    }
+    // Every sequence, whatever its split.
+    std::string seqmap = "name\n";
+    for (const VideoExport& v : records) {
+        seqmap += v.stem + "\n";
     }
     return WriteFileAtomically(m_options.out / "seqmap.txt", seqmap, error);
 }

@@ -6,7 +6,6 @@
 #include <system_error>
 
 #include <opencv2/imgcodecs.hpp>
-#include <opencv2/videoio.hpp>
 
 namespace fs = std::filesystem;
 
@@ -75,18 +74,4 @@ bool CImageWriter::Write(const cv::Mat& frame, const CRect& region, const fs::pa
         return false;
     }
     return WriteBytesAtomically(path, m_buf.data(), m_buf.size(), error);
-}
-
-bool ProbeVideo(const fs::path& path, VideoFacts& facts) {
-    try {
-        cv::VideoCapture capture(path.string(), cv::CAP_ANY);
-        if (!capture.isOpened()) {
-            return false;
-        }
-        facts.fps = capture.get(cv::CAP_PROP_FPS);
-        facts.frameCount = static_cast<int>(capture.get(cv::CAP_PROP_FRAME_COUNT));
-        return true;
-    } catch (const cv::Exception&) {
-        return false;
-    }
 }

@@ -17,8 +17,8 @@
 bool WriteFileAtomically(const std::filesystem::path& path, const std::string& content,
                          std::string& error);
 
-// Encodes frame images. The only OpenCV calls of the exporter outside video/ are in here and in
-// ProbeVideo, and none of their exceptions gets out.
+// Encodes frame images. The only OpenCV calls of the exporter outside video/ are in here, and
+// none of their exceptions gets out.
 //
 // Threading: one object per thread (it keeps its encoding buffer between images).
 class CImageWriter {
@@ -34,13 +34,6 @@ class CImageWriter {
     std::vector<int> m_params;
     std::vector<unsigned char> m_buf;
 };
-
-// What the container says about a video, asked without decoding any frame.
-struct VideoFacts {
-    double fps = 0.0;
-    int frameCount = 0;
-};
-bool ProbeVideo(const std::filesystem::path& path, VideoFacts& facts);
 
 // "path: reason" for a failed file operation.
 std::string PathError(const std::filesystem::path& path, const std::string& reason);

@@ -8,12 +8,14 @@
 #include <iterator>
 #include <system_error>
 
+#include "export/Dataset.h"
 #include "export/FormatWriter.h"
 #include "export/OutputFiles.h"
 #include "export/Progress.h"
 #include "labels/LabelFileFormat.h"
 #include "labels/LabelManager.h"
 #include "labels/LabelMessages.h"
+#include "video/FrameDecoder.h"
 #include "video/VideoManager.h"
 
 namespace fs = std::filesystem;
@@ -60,51 +62,52 @@ bool Wanted(const ExportOptions& options, const VideoExport& video, int frame) {
            (video.lastFrame < 0 || frame <= video.lastFrame);
 }
 
-}  // namespace
-
-ExportCounts& ExportCounts::operator+=(const ExportCounts& o) {
-    images += o.images;
-    boxes += o.boxes;
-    dropped += o.dropped;
-    leftOut += o.leftOut;
-    unusable += o.unusable;
-    imagesLeftOut += o.imagesLeftOut;
-    missingFrames += o.missingFrames;
-    framesRead += o.framesRead;
-    return *this;
+bool CheckVideoFile(VideoExport& video) {
+    std::error_code ec;
+    const fs::file_status status = fs::status(video.video, ec);
+    if (status.type() == fs::file_type::not_found) {
+        Fail(video, PathError(video.video, "no such file"));
+        return false;
+    }
+    if (status.type() == fs::file_type::directory) {
+        Fail(video, PathError(video.video, "is a folder, not a video"));
+        return false;
+    }
+    return true;
 }
 
-void PrepareVideo(const ExportOptions& options, VideoExport& video) {
-    // The label folder as the editor finds it: the video path without its last four characters.
-    // A name of four characters or fewer has none (the editor never makes one for it).
-    const std::string path = video.video.string();
-    if (DropLastChars(video.name, 4).empty()) {
+bool FindLabelFolder(VideoExport& video) {
+    video.labelFolder = CLabelManager::LabelFolderOf(video.video);
+    if (video.labelFolder.empty()) {
         Fail(video, PathError(video.video, "the file name is too short to have a label folder"));
-        return;
+        return false;
     }
-    video.labelFolder = DropLastChars(path, 4);
     std::error_code ec;
     const fs::file_status status = fs::status(video.labelFolder, ec);
     if (status.type() == fs::file_type::not_found) {
         Fail(video, PathError(video.labelFolder, "no label folder for this video"));
-        return;
+        return false;
     }
     if (status.type() != fs::file_type::directory) {
         Fail(video, PathError(video.labelFolder, "the label folder is not a folder"));
-        return;
+        return false;
     }
+    return true;
+}
 
-    // The editor's own loader, in its read-only form: no log line, no folder made.
+// The records to export, as the editor's own loader reads them (in its read-only form: no log
+// line, no folder made), less those no format can carry and the classes left out.
+bool ReadLabels(const ExportOptions& options, VideoExport& video) {
     CLabelManager store;
     if (store.ReadFolder(video.labelFolder) == 0) {
         Fail(video, PathError(video.labelFolder, "the label folder cannot be read"));
-        return;
+        return false;
     }
     std::map<int, std::vector<ROI>> all;
     CollectRecords(store, all);
     if (all.empty()) {
         Fail(video, PathError(video.labelFolder, "the label folder holds no labels"));
-        return;
+        return false;
     }
     for (auto& [frame, records] : all) {
         std::vector<ROI> kept;
@@ -127,29 +130,40 @@ void PrepareVideo(const ExportOptions& options, VideoExport& video) {
                               " record(s) with a label outside 1..30 or a class outside 0..2 "
                               "left out");
     }
+    return true;
+}
 
-    if (options.crop) {
-        const fs::path cropFile = video.labelFolder / kCropFileName;
-        std::string text;
-        if (!ReadSmallFile(cropFile, text)) {
-            Fail(video, PathError(cropFile, "no crop file (--crop needs one; draw it with CROP)"));
-            return;
-        }
-        if (!ParseCropText(text, video.crop)) {
-            Fail(video, PathError(cropFile, "holds no rectangle left,top,right,bottom"));
-            return;
-        }
-        video.haveCrop = true;
+bool ReadCrop(const ExportOptions& options, VideoExport& video) {
+    if (!options.crop) {
+        return true;
     }
+    const fs::path cropFile = video.labelFolder / kCropFileName;
+    std::string text;
+    if (!ReadSmallFile(cropFile, text)) {
+        Fail(video, PathError(cropFile, "no crop file (--crop needs one; draw it with CROP)"));
+        return false;
+    }
+    if (!ParseCropText(text, video.crop)) {
+        Fail(video, PathError(cropFile, "holds no rectangle left,top,right,bottom"));
+        return false;
+    }
+    video.haveCrop = true;
+    return true;
+}
 
-    VideoFacts facts;
-    if (!ProbeVideo(video.video, facts)) {
+// What the container says, through the decoder the frames will come from; no frame decoded.
+bool ProbeVideo(VideoExport& video) {
+    CFrameDecoder decoder;
+    if (!decoder.Open(video.video, 1, true)) {
         Fail(video, PathError(video.video, "cannot be opened as a video"));
-        return;
+        return false;
     }
-    video.fps = facts.fps;
-    video.frameCount = facts.frameCount;
+    video.fps = decoder.FrameRate();
+    video.frameCount = decoder.ReportedFrameCount();
+    return true;
+}
 
+void PlanFrames(const ExportOptions& options, VideoExport& video) {
     const bool negatives = options.allFrames || options.every > 0;
     if (video.labelled.empty() && !negatives) {
         video.notes.push_back("every box is left out: nothing to export");
@@ -171,8 +185,129 @@ void PrepareVideo(const ExportOptions& options, VideoExport& video) {
     }
 }
 
+// One decoded frame: its image and boxes when the plan wants it. False when the video failed.
+bool ExportFrame(const ExportOptions& options, CFormatWriter& writer, CImageWriter& images,
+                 const cv::Mat& image, int f, bool& regionKnown, VideoExport& video) {
+    if (!Wanted(options, video, f)) {
+        return true;
+    }
+    std::string error;
+    CRect region{0, 0, image.cols, image.rows};
+    if (video.haveCrop && !ClipToFrame(video.crop, image.cols, image.rows, region)) {
+        Fail(video, PathError(video.labelFolder / kCropFileName,
+                              "the crop region lies outside the " + std::to_string(image.cols) +
+                                  " x " + std::to_string(image.rows) + " frame"));
+        return false;
+    }
+    if (!regionKnown) {
+        video.region = region;
+        regionKnown = true;
+    }
+    ExportedImage out;
+    out.frame = f;
+    out.width = region.Width();
+    out.height = region.Height();
+    const auto labels = video.labelled.find(f);
+    if (labels != video.labelled.end()) {
+        for (const ROI& roi : labels->second) {
+            ExportBox box;
+            box.label = roi.nLabel;
+            box.nClass = roi.nClass;
+            BoxKindOf(roi, box.kind);
+            if (MapToImage(roi.rect, region, box.rect)) {
+                out.boxes.push_back(box);
+            } else {
+                ++video.counts.dropped;
+            }
+        }
+    }
+    if (writer.LeavesOut(out)) {
+        ++video.counts.imagesLeftOut;
+        return true;
+    }
+    out.file = writer.ImageFile(video, f);
+    const fs::path path = options.out / out.file;
+    if (!images.Write(image, region, path, error)) {
+        Fail(video, error);
+        return false;
+    }
+    video.written.push_back(path);
+    if (!writer.AfterImage(video, out, error)) {
+        Fail(video, error);
+        return false;
+    }
+    video.counts.boxes += static_cast<long long>(out.boxes.size());
+    video.images.push_back(std::move(out));
+    return true;
+}
+
+// After the last frame read: labelled frames the video did not yield, and the per-video files.
+void CompleteVideo(const ExportOptions& options, CFormatWriter& writer, long long framesRead,
+                   VideoExport& video) {
+    std::string error;
+    if (framesRead == 0) {
+        Fail(video, PathError(video.video, "no frame could be read"));
+        return;
+    }
+    const int end = static_cast<int>(framesRead);
+    for (auto it = video.labelled.lower_bound(end); it != video.labelled.end(); ++it) {
+        ++video.counts.missingFrames;
+    }
+    if (video.counts.missingFrames > 0) {
+        video.notes.push_back(std::to_string(video.counts.missingFrames) +
+                              " labelled frame(s) not exported: the video ends after frame " +
+                              std::to_string(framesRead - 1));
+    }
+    if (video.lastFrame < 0 || video.lastFrame >= end) {
+        video.lastFrame = end - 1;
+    }
+    if (!writer.FinishVideo(video, error)) {
+        Fail(video, error);
+        return;
+    }
+    // The record last: only now is the video part of the dataset.
+    const fs::path record = options.out / kRecordFolder / (video.stem + ".json");
+    if (!WriteFileAtomically(record, VideoRecordJson(video, options), error)) {
+        Fail(video, error);
+    }
+}
+
+// Nothing of a failed or stopped video stays behind: its images would look finished.
+void DiscardVideo(CFormatWriter& writer, VideoExport& video) {
+    std::error_code ec;
+    for (const fs::path& p : video.written) {
+        fs::remove(p, ec);
+    }
+    video.written.clear();
+    writer.AbandonVideo(video);
+    video.images.clear();
+    video.counts.images = 0;
+    video.counts.boxes = 0;
+}
+
+}  // namespace
+
+ExportCounts& ExportCounts::operator+=(const ExportCounts& o) {
+    images += o.images;
+    boxes += o.boxes;
+    dropped += o.dropped;
+    leftOut += o.leftOut;
+    unusable += o.unusable;
+    imagesLeftOut += o.imagesLeftOut;
+    missingFrames += o.missingFrames;
+    framesRead += o.framesRead;
+    return *this;
+}
+
+void PrepareVideo(const ExportOptions& options, VideoExport& video) {
+    if (CheckVideoFile(video) && FindLabelFolder(video) && ReadLabels(options, video) &&
+        ReadCrop(options, video) && ProbeVideo(video)) {
+        PlanFrames(options, video);
+    }
+}
+
 void ExportVideo(const ExportOptions& options, CFormatWriter& writer, CExportProgress& progress,
-                 VideoExport& video) {
+                 ExportStop& stop, VideoExport& video) {
     const auto start = std::chrono::steady_clock::now();
     const bool negatives = options.allFrames || options.every > 0;
     // Reading stops after the last frame needed; negatives need the whole video.
@@ -188,7 +323,7 @@ void ExportVideo(const ExportOptions& options, CFormatWriter& writer, CExportPro
     std::string error;
     if (!source.Open(video.video)) {
         Fail(video, PathError(video.video, "cannot be opened as a video"));
-    } else if (!writer.StartVideo(video, error)) {
+    } else if (!writer.RetractVideo(video, error) || !writer.StartVideo(video, error)) {
         Fail(video, error);
     }
 
@@ -196,60 +331,18 @@ void ExportVideo(const ExportOptions& options, CFormatWriter& writer, CExportPro
     long long frame = 0;
     bool regionKnown = false;
     while (!video.failed && frame <= lastNeeded && frame < INT_MAX) {
+        if (stop.Requested(progress.Done())) {
+            video.interrupted = true;
+            break;
+        }
         if (!source.ReadNextFrame()) {
             break;  // the end of the video
         }
         progress.AddFrames(1);
         const int f = static_cast<int>(frame++);
-        if (!Wanted(options, video, f)) {
-            continue;
-        }
-        const cv::Mat& image = source.CurrentFrame();
-        CRect region{0, 0, image.cols, image.rows};
-        if (video.haveCrop && !ClipToFrame(video.crop, image.cols, image.rows, region)) {
-            Fail(video, PathError(video.labelFolder / kCropFileName,
-                                  "the crop region lies outside the " + std::to_string(image.cols) +
-                                      " x " + std::to_string(image.rows) + " frame"));
+        if (!ExportFrame(options, writer, images, source.CurrentFrame(), f, regionKnown, video)) {
             break;
         }
-        if (!regionKnown) {
-            video.region = region;
-            regionKnown = true;
-        }
-        ExportedImage out;
-        out.frame = f;
-        out.width = region.Width();
-        out.height = region.Height();
-        const auto labels = video.labelled.find(f);
-        if (labels != video.labelled.end()) {
-            for (const ROI& roi : labels->second) {
-                ExportBox box;
-                box.label = roi.nLabel;
-                BoxKindOf(roi, box.kind);
-                if (MapToImage(roi.rect, region, box.rect)) {
-                    out.boxes.push_back(box);
-                } else {
-                    ++video.counts.dropped;
-                }
-            }
-        }
-        if (writer.LeavesOut(out)) {
-            ++video.counts.imagesLeftOut;
-            continue;
-        }
-        out.file = writer.ImageFile(video, f);
-        const fs::path path = options.out / out.file;
-        if (!images.Write(image, region, path, error)) {
-            Fail(video, error);
-            break;
-        }
-        video.written.push_back(path);
-        if (!writer.AfterImage(video, out, error)) {
-            Fail(video, error);
-            break;
-        }
-        video.counts.boxes += static_cast<long long>(out.boxes.size());
-        video.images.push_back(std::move(out));
     }
     video.counts.framesRead = frame;
     video.counts.images = static_cast<long long>(video.images.size());
@@ -257,38 +350,11 @@ void ExportVideo(const ExportOptions& options, CFormatWriter& writer, CExportPro
     if (frame < video.framesToRead) {
         progress.AddFrames(video.framesToRead - frame);
     }
-
-    if (!video.failed && frame == 0) {
-        Fail(video, PathError(video.video, "no frame could be read"));
+    if (!video.failed && !video.interrupted) {
+        CompleteVideo(options, writer, frame, video);
     }
-    if (!video.failed) {
-        const int end = static_cast<int>(frame);
-        for (auto it = video.labelled.lower_bound(end); it != video.labelled.end(); ++it) {
-            ++video.counts.missingFrames;
-        }
-        if (video.counts.missingFrames > 0) {
-            video.notes.push_back(std::to_string(video.counts.missingFrames) +
-                                  " labelled frame(s) lie beyond the last frame (" +
-                                  std::to_string(frame - 1) + ") and are not exported");
-        }
-        if (video.lastFrame < 0 || video.lastFrame >= frame) {
-            video.lastFrame = static_cast<int>(frame - 1);
-        }
-        if (!writer.FinishVideo(video, error)) {
-            Fail(video, error);
-        }
-    }
-    if (video.failed) {
-        // Nothing of a failed video stays behind: its images would look finished.
-        std::error_code ec;
-        for (const fs::path& p : video.written) {
-            fs::remove(p, ec);
-        }
-        video.written.clear();
-        writer.AbandonVideo(video);
-        video.images.clear();
-        video.counts.images = 0;
-        video.counts.boxes = 0;
+    if (video.failed || video.interrupted) {
+        DiscardVideo(writer, video);
     }
     video.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 }

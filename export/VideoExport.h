@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <filesystem>
 #include <map>
 #include <string>
@@ -28,7 +29,7 @@ struct ExportCounts {
     long long leftOut = 0;        // classes named by --leave-out
     long long unusable = 0;       // label outside 1..30 or class outside 0..2 (damaged files)
     long long imagesLeftOut = 0;  // frames a format cannot carry (YOLO: a skip region on them)
-    long long missingFrames = 0;  // labelled frames beyond the end of the video
+    long long missingFrames = 0;  // labelled frames the video did not yield (beyond its end)
     long long framesRead = 0;
 
     ExportCounts& operator+=(const ExportCounts& o);
@@ -38,8 +39,10 @@ struct ExportCounts {
 // wrote.
 struct VideoExport {
     std::filesystem::path video;
-    std::string name;  // the video's file name
-    std::string stem;  // names its images; unique within the run
+    std::string name;   // the video's file name
+    std::string key;    // its path relative to --root, or absolute (DatasetKey)
+    std::string stem;   // names its files: DatasetName, unique whatever else is exported
+    std::string split;  // empty without --split
 
     // Plan.
     std::filesystem::path labelFolder;
@@ -64,15 +67,36 @@ struct VideoExport {
     CRect region;  // the part of the frame the images show (of the first frame)
     ExportCounts counts;
     double seconds = 0.0;
-    // Files written for this video, removed again when it fails half-way.
+    // Files written for this video, removed again when it fails half-way or the run is
+    // stopped.
     std::vector<std::filesystem::path> written;
+    bool interrupted = false;
 };
 
-// Reads the video's label folder (read-only) and its crop file, and plans which frames to read.
-// On failure sets video.failed and video.error; the video is then not exported.
+// Asks a run to stop: set from a signal handler (SIGINT, SIGTERM) or a test. Workers look at it
+// between frames; the video being written is then removed again and OUT stays marked incomplete.
+struct ExportStop {
+    std::atomic<bool> requested{false};
+    std::atomic<int> signal{0};  // the signal that asked, 0 for none
+    // For tests: asks to stop once this many frames have been read in all (negative: never).
+    long long afterFrames = -1;
+
+    bool Requested(long long framesRead) {
+        if (afterFrames >= 0 && framesRead >= afterFrames) {
+            requested.store(true);
+        }
+        return requested.load();
+    }
+};
+
+// Checks the video file, reads its label folder (read-only) and crop file, probes the video and
+// plans which frames to read. On failure sets video.failed and video.error; the video is then
+// not exported.
 void PrepareVideo(const ExportOptions& options, VideoExport& video);
 
-// Decodes the video once from its start, up to the last frame needed, and writes the images of
-// the planned frames and the format's per-video files. Thread-safe for distinct videos.
+// Takes the video out of the dataset in OUT (its record first, then the files that list its
+// images, then the images of an earlier export), decodes it once from its start up to the last
+// frame needed, writes the images of the planned frames and the format's per-video files, and
+// its record last. Thread-safe for distinct videos.
 void ExportVideo(const ExportOptions& options, CFormatWriter& writer, CExportProgress& progress,
-                 VideoExport& video);
+                 ExportStop& stop, VideoExport& video);

@@ -3,27 +3,42 @@
 #include <cstdio>
 #include <system_error>
 
+#include <yaml-cpp/yaml.h>
+
 #include "export/OutputFiles.h"
 
 namespace fs = std::filesystem;
+
+namespace {
+
+// Ultralytics caches a scan of the labels keyed on file names and sizes only; a cache left by a
+// training run on an earlier export would hide the new labels.
+void RemoveCaches(const fs::path& folder) {
+    std::error_code ec;
+    for (fs::recursive_directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
+        if (it->path().extension() == ".cache") {
+            std::error_code ignored;
+            fs::remove(it->path(), ignored);
+        }
+    }
+}
+
+}  // namespace
 
 bool CYoloWriter::Prepare(std::string& error) {
     if (!MakeFolder(m_options.out / "images", error) ||
         !MakeFolder(m_options.out / "labels", error)) {
         return false;
     }
-    // Ultralytics caches a scan of the labels keyed on file names and sizes only; a cache left
-    // by a training run on an earlier export would hide the new labels.
     std::error_code ec;
     fs::remove(m_options.out / "labels.cache", ec);
-    for (fs::directory_iterator it(m_options.out / "labels", ec), end; !ec && it != end;
-         it.increment(ec)) {
-        if (it->path().extension() == ".cache") {
-            std::error_code ignored;
-            fs::remove(it->path(), ignored);
-        }
-    }
+    RemoveCaches(m_options.out / "labels");
     return true;
+}
+
+void CYoloWriter::RemoveListings() {
+    std::error_code ec;
+    fs::remove(m_options.out / "data.yaml", ec);
 }
 
 bool CYoloWriter::LeavesOut(const ExportedImage& image) const {
@@ -35,14 +50,19 @@ bool CYoloWriter::LeavesOut(const ExportedImage& image) const {
     return false;
 }
 
-bool CYoloWriter::StartVideo(VideoExport& video, std::string&) {
-    RemoveEarlierFrames(m_options.out / "images", video.stem + "_", {".jpg", ".png"});
-    RemoveEarlierFrames(m_options.out / "labels", video.stem + "_", {".txt"});
+bool CYoloWriter::StartVideo(VideoExport& video, std::string& error) {
+    const fs::path images = m_options.out / "images" / SplitFolder(video);
+    const fs::path labels = m_options.out / "labels" / SplitFolder(video);
+    if (!MakeFolder(images, error) || !MakeFolder(labels, error)) {
+        return false;
+    }
+    RemoveEarlierFrames(labels, video.stem + "_", {".txt"});
+    RemoveEarlierFrames(images, video.stem + "_", {".jpg", ".png"});
     return true;
 }
 
 std::string CYoloWriter::ImageFile(const VideoExport& video, int frame) const {
-    return "images/" + FrameImageName(video, frame);
+    return "images/" + SplitFolder(video) + FrameImageName(video, frame);
 }
 
 bool CYoloWriter::AfterImage(VideoExport& video, const ExportedImage& image, std::string& error) {
@@ -57,18 +77,37 @@ bool CYoloWriter::AfterImage(VideoExport& video, const ExportedImage& image, std
         text += line;
     }
     const std::string name = fs::path(image.file).filename().replace_extension(".txt").string();
-    return WriteVideoFile(video, m_options.out / "labels" / name, text, error);
+    return WriteVideoFile(video, m_options.out / "labels" / SplitFolder(video) / name, text, error);
 }
 
-bool CYoloWriter::Finish(const std::vector<VideoExport>&, std::string& error) {
+bool CYoloWriter::Finish(const std::vector<VideoExport>& records, std::string& error) {
     // No "path:": Ultralytics resolves a relative one against the working directory; without it
     // the folders are taken relative to this file.
-    const std::string yaml =
-        "# Written by tagwright-export: images in images/, labels in labels/.\n"
-        "train: images\n"
-        "val: images\n"
-        "nc: 1\n"
-        "names:\n"
-        "  0: polyp\n";
-    return WriteFileAtomically(m_options.out / "data.yaml", yaml, error);
+    YAML::Emitter yaml;
+    yaml << YAML::BeginMap;
+    const std::vector<std::string> splits = SplitsOf(records);
+    bool haveVal = false;
+    for (const std::string& split : splits) {
+        if (split.empty()) {
+            continue;
+        }
+        yaml << YAML::Key << split << YAML::Value << "images/" + split;
+        haveVal = haveVal || split == "val";
+    }
+    if (splits.empty() || splits.front().empty()) {
+        // Without a split every image is in images/, and validation runs on the training
+        // images: say so where the trainer reads it.
+        yaml << YAML::Key << "train" << YAML::Value << "images";
+        if (!haveVal) {
+            yaml << YAML::Key << "val" << YAML::Value << "images"
+                 << YAML::Comment("no --split: the training images");
+        }
+    }
+    yaml << YAML::Key << "nc" << YAML::Value << 1;
+    yaml << YAML::Key << "names" << YAML::Value << YAML::BeginMap << YAML::Key << 0 << YAML::Value
+         << "polyp" << YAML::EndMap;
+    yaml << YAML::EndMap;
+    return WriteFileAtomically(
+        m_options.out / "data.yaml",
+        "# Written by tagwright-export.\n" + std::string(yaml.c_str()) + "\n", error);
 }

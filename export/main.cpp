@@ -1,5 +1,6 @@
 // tagwright-export: labels out to COCO, YOLO and MOT with the frames they name.
 
+#include <signal.h>
 #include <stdlib.h>
 #include <unistd.h>
 
@@ -10,6 +11,20 @@
 #include <opencv2/core/utils/logger.hpp>
 
 #include "export/ExportRun.h"
+#include "export/VideoExport.h"
+
+namespace {
+
+ExportStop g_stop;
+
+// Ctrl+C or a kill ends the run between frames, not in the middle of a file: the workers see
+// the flag, remove what the video in hand had written, and OUT stays marked incomplete.
+void OnStopSignal(int signal) {
+    g_stop.signal.store(signal);
+    g_stop.requested.store(true);
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
     // A file that is no video is reported once, by name; the capture backends' own warnings
@@ -18,6 +33,11 @@ int main(int argc, char** argv) {
     // The decoder's complaints about damaged packets would break up the progress bar; the frames
     // it delivers are exported all the same. A value set by the user wins.
     setenv("OPENCV_FFMPEG_LOGLEVEL", "-8", 0);
+    struct sigaction action {};
+    action.sa_handler = OnStopSignal;
+    sigemptyset(&action.sa_mask);
+    sigaction(SIGINT, &action, nullptr);
+    sigaction(SIGTERM, &action, nullptr);
     std::vector<std::string> args(argv + 1, argv + argc);
-    return RunExport(args, std::cout, std::cerr, isatty(STDERR_FILENO) != 0);
+    return RunExport(args, std::cout, std::cerr, isatty(STDERR_FILENO) != 0, &g_stop);
 }

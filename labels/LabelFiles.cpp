@@ -128,17 +128,24 @@ bool CLabelManager::ReplaceFileAtomically(const fs::path& target, const std::str
     return true;
 }
 
+fs::path CLabelManager::LabelFolderOf(const fs::path& videoPath) {
+    if (DropLastChars(videoPath.filename().string(), 4).empty()) {
+        return {};
+    }
+    return DropLastChars(videoPath.string(), 4);
+}
+
 bool CLabelManager::OpenVideo(const fs::path& videoPath) {
     ResetStore();
     const std::string path = videoPath.string();
     const size_t slash = path.find_last_of('/');
     m_strVideoName = slash == std::string::npos ? path : path.substr(slash + 1);
 
-    const fs::path folder = DropLastChars(path, 4);
-    m_labelFolder = folder;
+    const fs::path folder = LabelFolderOf(videoPath);
+    m_labelFolder = DropLastChars(path, 4);
     m_bFolderUsable = false;
 
-    if (DropLastChars(m_strVideoName, 4).empty()) {
+    if (folder.empty()) {
         // A name of four characters or fewer (".mp4", "a.ts", "ab") leaves no folder beside
         // the video: what remains is the video's own folder or a cut-off name in its parent.
         // Reading the one or writing into either would scatter labels among unrelated files,

@@ -65,6 +65,11 @@ class CLabelManager {
     const std::filesystem::path& GetLabelFolder() const { return m_labelFolder; }
 
     // --- label folder and per-frame files ---
+    // The label folder of a video: its path without the last four characters (for "case7.mp4",
+    // "case7" beside it). Empty when the file name has four characters or fewer and so leaves no
+    // folder of its own. Readers and writers other than the editor (the exporter, the importer)
+    // take the rule from here.
+    static std::filesystem::path LabelFolderOf(const std::filesystem::path& videoPath);
     // Empties the store and takes the video path without its last four characters as the
     // label folder: created when nothing is there (false), loaded when something is (true).
     // When it cannot be created, is no folder, or the video's name is too short to leave a

@@ -110,6 +110,7 @@ bool CFrameDecoder::Open(const std::filesystem::path& path, int threads, bool vi
     // The frame count and rate as the capture derives them.
     const AVRational rate = av_guess_frame_rate(m_pFormat, st, nullptr);
     const double fps = rate.num > 0 && rate.den > 0 ? av_q2d(rate) : 0.0;
+    m_dFrameRate = fps;
     int64_t count = st->nb_frames;
     if (count <= 0) {
         double seconds = static_cast<double>(m_pFormat->duration) / AV_TIME_BASE;

@@ -44,6 +44,8 @@ class CFrameDecoder {
     // The frame count as the capture reports it: the container's figure, or the duration times
     // the frame rate when the container has none.
     int ReportedFrameCount() const { return m_nReportedCount; }
+    // The nominal frame rate as the capture reports it; 0 when the stream states none.
+    double FrameRate() const { return m_dFrameRate; }
     // The capture stops reading in order after this many frames (the container's count + 1).
     int64_t FrameLimit() const { return m_nFrameLimit; }
     // Ticks of the stream's time base per frame at the nominal frame rate, and the stream's
@@ -79,6 +81,7 @@ class CFrameDecoder {
     int m_nHeight = 0;
     int m_nRotation = 0;
     int m_nReportedCount = 0;
+    double m_dFrameRate = 0.0;
     int64_t m_nFrameLimit = INT64_MAX;
     int64_t m_nFrameTicks = 1;
     int64_t m_nStartTime = 0;
