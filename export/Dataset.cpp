@@ -24,6 +24,16 @@ uint64_t Fnv1a(std::string_view bytes, uint64_t h = 1469598103934665603ULL) {
 }
 
 // The length of the UTF-8 sequence at `i`, or 0 when it is not one.
+// FNV-1a leaves the last bytes of a text in the low bits only; this spreads them over all 64
+// (the finaliser of SplitMix64), so "p1" and "p2" land far apart.
+uint64_t Mix(uint64_t h) {
+    h ^= h >> 30;
+    h *= 0xbf58476d1ce4e5b9ULL;
+    h ^= h >> 27;
+    h *= 0x94d049bb133111ebULL;
+    return h ^ (h >> 31);
+}
+
 size_t Utf8Length(std::string_view s, size_t i) {
     const unsigned char c = static_cast<unsigned char>(s[i]);
     size_t n = 0;
@@ -107,7 +117,7 @@ bool DatasetKey(const fs::path& video, const fs::path& root, std::string& key) {
 }
 
 std::string DatasetName(const fs::path& video, const std::string& key) {
-    const uint64_t h = Fnv1a(key);
+    const uint64_t h = Mix(Fnv1a(key));
     char hash[16];
     std::snprintf(hash, sizeof hash, "%08x", static_cast<unsigned>((h >> 32) ^ h));
     return EscapeNonUtf8(video.stem().string()) + "-" + hash;
@@ -180,7 +190,7 @@ std::string SplitOf(const std::string& key, const ExportOptions& options) {
         const size_t slash = group.rfind('/');
         group = slash == std::string::npos ? std::string() : group.substr(0, slash);
     }
-    const uint64_t h = Fnv1a(group, Fnv1a(std::to_string(options.seed) + "\n"));
+    const uint64_t h = Mix(Fnv1a(group, Fnv1a(std::to_string(options.seed) + "\n")));
     // The top 53 bits as a fraction in [0, 1).
     const double u = static_cast<double>(h >> 11) / 9007199254740992.0;
     double total = 0.0;

@@ -14,7 +14,10 @@
 #include <opencv2/core.hpp>
 #include <opencv2/imgcodecs.hpp>
 
+#include <nlohmann/json.hpp>
+
 #include "export/ExportRun.h"
+#include "export/VideoExport.h"
 #include "support/TempDir.h"
 #include "support/TreeSnapshot.h"
 #include "video/SampleVideo.h"
@@ -115,13 +118,13 @@ struct Seen {
     std::map<int, fs::path> images;
 };
 
-Seen ReadCoco(const fs::path& out) {
+Seen ReadCoco(const fs::path& out, const std::string& file = "annotations.json") {
     Seen seen;
-    cv::FileStorage json((out / "annotations.json").string(), cv::FileStorage::READ);
+    cv::FileStorage json((out / file).string(), cv::FileStorage::READ);
     EXPECT_TRUE(json.isOpened());
     std::map<int, int> frameOfImage;
     for (const cv::FileNode& im : json["images"]) {
-        const int frame = static_cast<int>(im["frame_id"]);
+        const int frame = static_cast<int>(im["frame_number"]);
         EXPECT_TRUE(frameOfImage.emplace(static_cast<int>(im["id"]), frame).second);
         seen.images[frame] = out / "images" / static_cast<std::string>(im["file_name"]);
         seen.boxes[frame];
@@ -165,8 +168,28 @@ Seen ReadYolo(const fs::path& out) {
     return seen;
 }
 
-Seen ReadMot(const fs::path& out, const std::string& seq) {
+// The sequences seqmap.txt lists, after its header line.
+std::vector<std::string> MotSequences(const fs::path& out, const std::string& seqmap) {
+    std::istringstream lines(ReadFileBytes(out / seqmap));
+    std::vector<std::string> names;
+    std::string line;
+    while (std::getline(lines, line)) {
+        names.push_back(line);
+    }
+    EXPECT_FALSE(names.empty()) << seqmap;
+    if (!names.empty()) {
+        names.erase(names.begin());
+    }
+    return names;
+}
+
+Seen ReadMot(const fs::path& out, std::string seq = "") {
     Seen seen;
+    if (seq.empty()) {
+        const std::vector<std::string> all = MotSequences(out, "seqmap.txt");
+        EXPECT_EQ(all.size(), 1u);
+        seq = all.empty() ? "none" : all.front();
+    }
     const std::string source = ReadFileBytes(out / seq / "source.txt");
     const size_t at = source.find("first_frame=");
     EXPECT_NE(at, std::string::npos);
@@ -330,7 +353,7 @@ TEST_P(ExportFormatTest, ImagesShowTheirFramesAndBoxesMatchTheLabelFiles) {
             it = skip ? expected.erase(it) : std::next(it);
         }
     } else {
-        seen = ReadMot(m_out.Path(), "clip");
+        seen = ReadMot(m_out.Path());
         // A sequence holds every frame from the first labelled one to the last.
         for (int f = *kLabelledFrames.begin(); f <= *kLabelledFrames.rbegin(); ++f) {
             expected[f];
@@ -382,7 +405,7 @@ TEST_F(ExportTest, NegativesComeWithEveryFrameOrEveryNth) {
         const std::string format = row.format;
         const Seen seen = format == "coco"   ? ReadCoco(out.Path())
                           : format == "yolo" ? ReadYolo(out.Path())
-                                             : ReadMot(out.Path(), "clip");
+                                             : ReadMot(out.Path());
         std::set<int> frames;
         for (const auto& [frame, path] : seen.images) {
             frames.insert(frame);
@@ -415,7 +438,7 @@ TEST_F(ExportTest, ForceReplacesTheFramesOfAnEarlierExport) {
             Export({"-f", format, "-o", out.Path().string(), "--force", Clip().string()}, &err), 0)
             << err;
         const bool yolo = std::string(format) == "yolo";
-        const Seen seen = yolo ? ReadYolo(out.Path()) : ReadMot(out.Path(), "clip");
+        const Seen seen = yolo ? ReadYolo(out.Path()) : ReadMot(out.Path());
         EXPECT_EQ(seen.images.size(), yolo ? 3u : 21u);
         EXPECT_EQ(ReadFileBytes(keep), "mine");
         if (yolo) {
@@ -446,40 +469,230 @@ TEST_F(ExportTest, LeftOutClassesAreNotExported) {
     EXPECT_NE(err.find("3 left out"), std::string::npos) << err;
 }
 
-TEST_F(ExportTest, SeveralVideosAtOnceGetUniqueNamesAndIds) {
+// The image names of a COCO export, and that every image it lists exists.
+std::set<std::string> ListedImages(const fs::path& out, const std::string& file) {
+    const nlohmann::json j = nlohmann::json::parse(ReadFileBytes(out / file));
+    std::set<std::string> names;
+    for (const auto& im : j["images"]) {
+        names.insert(im["file_name"].get<std::string>());
+        EXPECT_TRUE(fs::exists(out / "images" / im["file_name"].get<std::string>()))
+            << im["file_name"];
+    }
+    return names;
+}
+
+TEST_F(ExportTest, NamesDependOnTheVideoAloneAndForceTouchesOnlyTheNamedOnes) {
     // A second video of the same name in another folder.
     const fs::path other = s_dir->Path() / "more" / "clip.avi";
     fs::create_directories(other.parent_path());
     fs::copy_file(Clip(), other, fs::copy_options::overwrite_existing);
     WriteLabels(LabelFolderOf(other), false);
+    const std::string root = s_dir->Path().string();
 
     std::string err;
-    ASSERT_EQ(Export({"-f", "coco", "-o", m_out.Path().string(), "--jobs", "2", Clip().string(),
-                      other.string()},
+    ASSERT_EQ(Export({"-f", "coco", "-o", m_out.Path().string(), "--jobs", "2", "--root", root,
+                      Clip().string(), other.string()},
                      &err),
               0)
         << err;
-    cv::FileStorage json((m_out.Path() / "annotations.json").string(), cv::FileStorage::READ);
+    const std::set<std::string> both = ListedImages(m_out.Path(), "annotations.json");
+    EXPECT_EQ(both.size(), 2 * kLabelledFrames.size());
+    const nlohmann::json j =
+        nlohmann::json::parse(ReadFileBytes(m_out.Path() / "annotations.json"));
     std::set<int> ids;
-    std::set<std::string> files;
-    for (const cv::FileNode& im : json["images"]) {
-        EXPECT_TRUE(ids.insert(static_cast<int>(im["id"])).second);
-        files.insert(static_cast<std::string>(im["file_name"]));
+    for (const auto& a : j["annotations"]) {
+        EXPECT_TRUE(ids.insert(a["id"].get<int>()).second);
     }
-    EXPECT_EQ(ids.size(), 2 * kLabelledFrames.size());
-    EXPECT_EQ(files.count("clip_000003.jpg"), 1u);
-    EXPECT_EQ(files.count("clip_2_000003.jpg"), 1u);
-    std::set<int> annotationIds;
-    for (const cv::FileNode& a : json["annotations"]) {
-        EXPECT_TRUE(annotationIds.insert(static_cast<int>(a["id"])).second);
+    EXPECT_EQ(ids.size(), 14u);  // 7 boxes with area, per video
+    std::set<std::string> paths;
+    for (const auto& v : j["videos"]) {
+        paths.insert(v["path"].get<std::string>());
     }
-    EXPECT_EQ(annotationIds.size(), 14u);  // 7 boxes with area, per video
+    EXPECT_EQ(paths, (std::set<std::string>{"videos/clip.avi", "more/clip.avi"}));
     // Without a terminal: one line per video, then the summary.
     EXPECT_NE(err.find("clip.avi: 5 images, 7 boxes, 1 dropped"), std::string::npos) << err;
     EXPECT_NE(err.find("2 of 2 videos exported, 0 failed; 10 images, 14 boxes, 2 dropped"),
               std::string::npos)
         << err;
+
+    // The other order, or one video alone: the same names.
+    TempDir reversed;
+    ASSERT_EQ(Export({"-f", "coco", "-o", reversed.Path().string(), "--root", root, other.string(),
+                      Clip().string()},
+                     &err),
+              0)
+        << err;
+    EXPECT_EQ(ListedImages(reversed.Path(), "annotations.json"), both);
+    // Re-exporting one of them leaves the other's files and keeps it listed.
+    ASSERT_EQ(Export({"-f", "coco", "-o", m_out.Path().string(), "--force", "--root", root,
+                      other.string()},
+                     &err),
+              0)
+        << err;
+    EXPECT_EQ(ListedImages(m_out.Path(), "annotations.json"), both);
+    EXPECT_EQ(ListFolderNames(m_out.Path() / "images").size(), both.size());
 }
+
+TEST_F(ExportTest, NamesThatAreNotUtf8StayValidJsonWithTheirBytes) {
+    // A Latin-1 file name, as copied from a hospital share.
+    const std::string latin1 = "caf\xe9";
+    const fs::path video = Videos() / (latin1 + ".avi");
+    fs::copy_file(Clip(), video, fs::copy_options::overwrite_existing);
+    WriteLabels(Videos() / latin1, false);
+    std::string err;
+    ASSERT_EQ(Export({"-f", "coco", "-o", m_out.Path().string(), video.string()}, &err), 0) << err;
+    const nlohmann::json j =
+        nlohmann::json::parse(ReadFileBytes(m_out.Path() / "annotations.json"), nullptr, false);
+    ASSERT_FALSE(j.is_discarded());
+    ASSERT_EQ(j["videos"].size(), 1u);
+    std::string bytes;
+    for (size_t i = 0; i + 1 < j["videos"][0]["file_name_hex"].get<std::string>().size(); i += 2) {
+        bytes += static_cast<char>(std::stoi(
+            j["videos"][0]["file_name_hex"].get<std::string>().substr(i, 2), nullptr, 16));
+    }
+    EXPECT_EQ(bytes, latin1 + ".avi");
+    // The image files are named in valid UTF-8, the byte spelled out.
+    EXPECT_EQ(ListedImages(m_out.Path(), "annotations.json").begin()->rfind("caf%E9-", 0), 0u);
+    fs::remove_all(Videos() / latin1);
+    fs::remove(video);
+}
+
+TEST_F(ExportTest, SplitsTakeWholeFoldersAndAreTheSameForASeed) {
+    // Three videos in two folders (patients): each folder goes to one split.
+    std::vector<std::string> videos;
+    for (const char* name : {"p1/a.avi", "p1/b.avi", "p2/a.avi"}) {
+        const fs::path v = m_out.Path() / "in" / name;
+        fs::create_directories(v.parent_path());
+        fs::copy_file(Clip(), v);
+        WriteLabels(LabelFolderOf(v), false);
+        videos.push_back(v.string());
+    }
+    const std::string root = (m_out.Path() / "in").string();
+    const auto run = [&](const std::string& format, const fs::path& out, const char* seed) {
+        std::vector<std::string> args{"-f",     format, "-o",         out.string(),
+                                      "--root", root,   "--split",    "train=0.5,val=0.5",
+                                      "--seed", seed,   "--group-by", "folder"};
+        args.insert(args.end(), videos.begin(), videos.end());
+        std::string err;
+        EXPECT_EQ(Export(args, &err), 0) << err;
+        return err;
+    };
+    // Seed 0 puts the two folders into different splits (the line of counts says which).
+    const fs::path coco = m_out.Path() / "coco";
+    const std::string err = run("coco", coco, "0");
+    std::map<std::string, std::set<std::string>> folders;  // split -> folders of its videos
+    for (const char* split : {"train", "val"}) {
+        const nlohmann::json j = nlohmann::json::parse(
+            ReadFileBytes(coco / "annotations" / ("instances_" + std::string(split) + ".json")));
+        for (const auto& v : j["videos"]) {
+            folders[split].insert(v["path"].get<std::string>().substr(0, 2));
+        }
+        ListedImages(coco, "annotations/instances_" + std::string(split) + ".json");
+    }
+    ASSERT_EQ(folders["train"].size(), 1u) << err;
+    ASSERT_EQ(folders["val"].size(), 1u) << err;
+    EXPECT_NE(*folders["train"].begin(), *folders["val"].begin());
+    EXPECT_FALSE(fs::exists(coco / "annotations.json"));
+
+    // YOLO and MOT make the same choice; YOLO's data.yaml names the split folders.
+    const std::string train = *folders["train"].begin();
+    const fs::path yolo = m_out.Path() / "yolo";
+    run("yolo", yolo, "0");
+    const std::string yaml = ReadFileBytes(yolo / "data.yaml");
+    EXPECT_NE(yaml.find("train: images/train\nval: images/val\n"), std::string::npos) << yaml;
+    EXPECT_EQ(ListFolderNames(yolo / "images" / "train").size(),
+              (train == "p1" ? 6u : 3u));  // 3 frames without a skip box per video
+    const fs::path mot = m_out.Path() / "mot";
+    run("mot", mot, "0");
+    EXPECT_EQ(MotSequences(mot, "seqmaps/train.txt").size(), train == "p1" ? 2u : 1u);
+    EXPECT_EQ(MotSequences(mot, "seqmaps/val.txt").size(), train == "p1" ? 1u : 2u);
+    EXPECT_EQ(MotSequences(mot, "seqmap.txt").size(), 3u);
+}
+
+struct InterruptRow {
+    const char* format;
+    long long afterFrames;  // frames read in the re-export before the stop
+};
+
+void PrintTo(const InterruptRow& row, std::ostream* os) {
+    *os << row.format << " stopped after " << row.afterFrames << " frames";
+}
+
+class ExportInterruptTest : public ExportTest,
+                            public ::testing::WithParamInterface<InterruptRow> {};
+
+// Whatever OUT holds after a stop, no file that lists images names one that is missing, and
+// either the whole earlier listing is there or OUT says it is incomplete.
+void ExpectNoListedImageMissing(const fs::path& out, const std::string& format) {
+    for (const auto& entry : fs::recursive_directory_iterator(out)) {
+        EXPECT_NE(entry.path().extension(), ".part") << entry.path();
+    }
+    const bool incomplete = fs::exists(out / "EXPORT_INCOMPLETE.txt");
+    if (format == "coco") {
+        EXPECT_NE(fs::exists(out / "annotations.json"), incomplete);
+        if (!incomplete) {
+            ListedImages(out, "annotations.json");
+        }
+    } else if (format == "yolo") {
+        EXPECT_NE(fs::exists(out / "data.yaml"), incomplete);
+        for (const auto& label : fs::directory_iterator(out / "labels")) {
+            const std::string stem = label.path().stem().string();
+            EXPECT_TRUE(fs::exists(out / "images" / (stem + ".jpg"))) << stem;
+        }
+    } else {
+        EXPECT_NE(fs::exists(out / "seqmap.txt"), incomplete);
+        for (const auto& seq : fs::directory_iterator(out)) {
+            if (!fs::exists(seq.path() / "seqinfo.ini")) {
+                continue;
+            }
+            const std::string ini = ReadFileBytes(seq.path() / "seqinfo.ini");
+            const size_t images = ListFolderNames(seq.path() / "img1").size();
+            EXPECT_NE(ini.find("seqLength=" + std::to_string(images) + "\n"), std::string::npos)
+                << seq.path() << "\n"
+                << ini;
+        }
+    }
+}
+
+TEST_P(ExportInterruptTest, AStoppedReExportNeverListsAMissingImage) {
+    const InterruptRow& p = GetParam();
+    const fs::path other = m_out.Path() / "second" / "clip.avi";
+    fs::create_directories(other.parent_path());
+    fs::copy_file(Clip(), other);
+    WriteLabels(LabelFolderOf(other), false);
+    const fs::path out = m_out.Path() / "out";
+    // Every frame of two videos first, then the labelled frames only, stopped part-way.
+    const std::vector<std::string> videos{Clip().string(), other.string()};
+    std::vector<std::string> args{"-f", p.format, "-o", out.string(), "--jobs", "1", "--force"};
+    args.insert(args.end(), videos.begin(), videos.end());
+    std::vector<std::string> all = args;
+    all.insert(all.end(), {"--frames", "all"});
+    std::string err;
+    ASSERT_EQ(Export(all, &err), 0) << err;
+
+    ExportStop stop;
+    stop.afterFrames = p.afterFrames;
+    std::ostringstream o;
+    std::ostringstream e;
+    EXPECT_EQ(RunExport(args, o, e, false, &stop), 130) << e.str();
+    EXPECT_NE(e.str().find("interrupted"), std::string::npos) << e.str();
+    ExpectNoListedImageMissing(out, p.format);
+
+    // A run to the end makes OUT whole again.
+    ASSERT_EQ(Export(args, &err), 0) << err;
+    EXPECT_FALSE(fs::exists(out / "EXPORT_INCOMPLETE.txt"));
+    ExpectNoListedImageMissing(out, p.format);
+}
+
+INSTANTIATE_TEST_SUITE_P(Points, ExportInterruptTest,
+                         ::testing::Values(InterruptRow{"coco", 0}, InterruptRow{"coco", 4},
+                                           InterruptRow{"coco", 25}, InterruptRow{"yolo", 2},
+                                           InterruptRow{"yolo", 30}, InterruptRow{"mot", 1},
+                                           InterruptRow{"mot", 24}),
+                         [](const ::testing::TestParamInfo<InterruptRow>& info) {
+                             return std::string(info.param.format) + "After" +
+                                    std::to_string(info.param.afterFrames);
+                         });
 
 TEST_F(ExportTest, BadInputIsNamedAndTheOtherVideosAreStillExported) {
     const fs::path dir = m_out.Path() / "in";
@@ -495,6 +708,11 @@ TEST_F(ExportTest, BadInputIsNamedAndTheOtherVideosAreStillExported) {
     const fs::path broken = dir / "broken.mp4";
     WriteFileBytes(broken, "this is no video");
     WriteLabels(dir / "broken", true);
+    // Labelled beyond its last frame, as a video cut short in copying is.
+    const fs::path cut = dir / "cut.avi";
+    fs::copy_file(Clip(), cut);
+    WriteLabels(dir / "cut", false);
+    WriteFileBytes(dir / "cut" / "40.txt", "1,1,9,9,1,0\r\n");
     const fs::path full = m_out.Path() / "full";
     fs::create_directories(full);
     WriteFileBytes(full / "keep.txt", "x");
@@ -545,6 +763,27 @@ TEST_F(ExportTest, BadInputIsNamedAndTheOtherVideosAreStillExported) {
          1,
          broken.string() + ": cannot be opened as a video",
          true},
+        {"missing video",
+         {"-f", "coco", "-o", out, (dir / "gone.avi").string(), clip},
+         1,
+         (dir / "gone.avi").string() + ": no such file",
+         true},
+        {"labelled frames past the end",
+         {"-f", "coco", "-o", out, cut.string()},
+         1,
+         "1 labelled frame(s) could not be exported",
+         false},
+        {"the same video twice",
+         {"-f", "coco", "-o", out, clip, (Videos() / "." / "clip.avi").string()},
+         0,
+         "named more than once, exported once",
+         true},
+        {"outside --root",
+         {"-f", "coco", "-o", out, "--root", dir.string(), clip},
+         1,
+         clip + ": lies outside --root",
+         false},
+        {"bad split", {"-f", "coco", "-o", out, "--split", "train", clip}, 2, "--split", false},
         {"output not empty",
          {"-f", "coco", "-o", full.string(), clip},
          1,
@@ -590,6 +829,16 @@ TEST_F(ExportTest, ProgressIsABarOnATerminal) {
     EXPECT_NE(err.find("] 21/21 frames"), std::string::npos) << err;
     EXPECT_NE(err.find("clip.avi: 1 record(s) with a label outside"), std::string::npos) << err;
     EXPECT_EQ(err.find("clip.avi: 3 images"), std::string::npos) << err;
+    // No bar is drawn or cleared wider than an 80-column terminal: a wrapped bar would leave a
+    // blank line above every message.
+    for (size_t at = 0; at < err.size();) {
+        const size_t end = std::min(err.find('\r', at), err.find('\n', at));
+        const std::string part = err.substr(at, end - at);
+        if (!part.empty() && (part[0] == '[' || part.find_first_not_of(' ') == std::string::npos)) {
+            EXPECT_LE(part.size(), 80u) << part;
+        }
+        at = end == std::string::npos ? err.size() : end + 1;
+    }
 }
 
 }  // namespace
