@@ -21,6 +21,7 @@
 #include <sstream>
 #include <system_error>
 
+#include <yaml-cpp/yaml.h>
 #include <nlohmann/json.hpp>
 
 #include "export/Boxes.h"
@@ -228,8 +229,8 @@ int IntField(const json& object, const char* field, int fallback) {
 
 // --- COCO ---
 
-bool ReadCocoFile(const fs::path& file, std::map<std::string, Source>& sources,
-                  std::string& error) {
+bool ReadCocoFileOrThrow(const fs::path& file, std::map<std::string, Source>& sources,
+                         std::string& error) {
     std::ifstream in(file, std::ios::binary);
     const json j = json::parse(in, nullptr, false);
     if (!j.is_object() || !j.contains("images") || !j["images"].is_array()) {
@@ -319,6 +320,17 @@ bool ReadCocoFile(const fs::path& file, std::map<std::string, Source>& sources,
     return true;
 }
 
+// A field of an unexpected type (a string where a number belongs) is a damaged file, named.
+bool ReadCocoFile(const fs::path& file, std::map<std::string, Source>& sources,
+                  std::string& error) {
+    try {
+        return ReadCocoFileOrThrow(file, sources, error);
+    } catch (const json::exception& e) {
+        error = PathError(file, std::string("is not a COCO file this program reads: ") + e.what());
+        return false;
+    }
+}
+
 bool ReadCoco(const fs::path& in, std::map<std::string, Source>& sources, std::string& error) {
     std::vector<fs::path> files;
     std::error_code ec;
@@ -350,47 +362,129 @@ bool ReadCoco(const fs::path& in, std::map<std::string, Source>& sources, std::s
 
 // --- YOLO ---
 
-bool ReadYolo(const fs::path& in, std::map<std::string, Source>& sources, std::string& error) {
+// The label folders and class names data.yaml gives: for each image folder of train, val and
+// test (relative to "path:" or to the file), the folder of the same place with its last
+// "images" made "labels", as Ultralytics finds them. Without data.yaml, everything under labels/.
+bool ReadDataYaml(const fs::path& in, std::vector<fs::path>& folders,
+                  std::map<int, std::string>& names, std::string& error) {
+    const fs::path file = in / "data.yaml";
     std::error_code ec;
-    if (!fs::is_directory(in / "labels", ec)) {
-        error = PathError(in, "holds no labels/ folder");
+    if (!fs::exists(file, ec)) {
+        folders.push_back(in / "labels");
+        return true;
+    }
+    try {
+        const YAML::Node yaml = YAML::LoadFile(file.string());
+        fs::path base = in;
+        if (yaml["path"] && yaml["path"].IsScalar()) {
+            const fs::path path = yaml["path"].as<std::string>();
+            base = path.is_absolute() ? path : in / path;
+        }
+        for (const char* split : {"train", "val", "test"}) {
+            const YAML::Node node = yaml[split];
+            std::vector<std::string> entries;
+            if (node && node.IsScalar()) {
+                entries.push_back(node.as<std::string>());
+            } else if (node && node.IsSequence()) {
+                for (const YAML::Node& e : node) {
+                    entries.push_back(e.as<std::string>());
+                }
+            }
+            for (const std::string& entry : entries) {
+                fs::path images = fs::path(entry).is_absolute() ? fs::path(entry) : base / entry;
+                fs::path labels;
+                bool swapped = false;
+                std::vector<fs::path> parts(images.begin(), images.end());
+                for (auto it = parts.rbegin(); it != parts.rend() && !swapped; ++it) {
+                    if (*it == "images") {
+                        *it = "labels";
+                        swapped = true;
+                    }
+                }
+                for (const fs::path& part : parts) {
+                    labels /= part;
+                }
+                if (swapped && std::find(folders.begin(), folders.end(), labels) == folders.end()) {
+                    folders.push_back(labels);
+                }
+            }
+        }
+        const YAML::Node list = yaml["names"];
+        if (list && list.IsMap()) {
+            for (const auto& kv : list) {
+                names[kv.first.as<int>()] = kv.second.as<std::string>();
+            }
+        } else if (list && list.IsSequence()) {
+            for (size_t i = 0; i < list.size(); ++i) {
+                names[static_cast<int>(i)] = list[i].as<std::string>();
+            }
+        }
+    } catch (const YAML::Exception& e) {
+        error = PathError(file, std::string("cannot be read: ") + e.what());
         return false;
     }
-    for (fs::recursive_directory_iterator it(in / "labels", ec), end; !ec && it != end;
-         it.increment(ec)) {
-        if (it->path().extension() != ".txt" || !it->is_regular_file(ec)) {
-            continue;
-        }
-        std::string prefix;
-        int frame = 0;
-        if (!SplitFrameName(it->path().stem().string(), prefix, frame)) {
-            continue;
-        }
-        std::string text;
-        if (!ReadText(it->path(), text)) {
-            error = PathError(it->path(), "cannot be read");
-            return false;
-        }
-        Source& s = sources[prefix];
-        s.name = prefix;
-        std::vector<InBox>& boxes = s.frames[frame];
-        std::istringstream lines(text);
-        std::string line;
-        while (std::getline(lines, line)) {
-            std::istringstream fields(line);
-            double cls = 0, cx = 0, cy = 0, w = 0, h = 0, score = 0;
-            if (!(fields >> cls >> cx >> cy >> w >> h)) {
+    if (folders.empty()) {
+        error = PathError(file, "names no train, val or test images");
+        return false;
+    }
+    return true;
+}
+
+bool ReadYolo(const fs::path& in, std::map<std::string, Source>& sources, std::string& error) {
+    std::vector<fs::path> folders;
+    std::map<int, std::string> names;
+    if (!ReadDataYaml(in, folders, names, error)) {
+        return false;
+    }
+    std::error_code ec;
+    bool any = false;
+    for (const fs::path& folder : folders) {
+        any = any || fs::is_directory(folder, ec);
+        for (fs::recursive_directory_iterator it(folder, ec), end; !ec && it != end;
+             it.increment(ec)) {
+            if (it->path().extension() != ".txt" || !it->is_regular_file(ec)) {
                 continue;
             }
-            InBox box;
-            // Normalised until the image size is known; kept in millionths, as written.
-            box.rect = {Round((cx - w / 2) * 1e6), Round((cy - h / 2) * 1e6),
-                        Round((cx + w / 2) * 1e6), Round((cy + h / 2) * 1e6)};
-            if (fields >> score) {
-                box.score = score;
+            std::string prefix;
+            int frame = 0;
+            if (!SplitFrameName(it->path().stem().string(), prefix, frame)) {
+                continue;
             }
-            boxes.push_back(box);
+            std::string text;
+            if (!ReadText(it->path(), text)) {
+                error = PathError(it->path(), "cannot be read");
+                return false;
+            }
+            Source& s = sources[prefix];
+            s.name = prefix;
+            std::vector<InBox>& boxes = s.frames[frame];
+            std::istringstream lines(text);
+            std::string line;
+            while (std::getline(lines, line)) {
+                std::istringstream fields(line);
+                int cls = 0;
+                double cx = 0, cy = 0, w = 0, h = 0, score = 0;
+                if (!(fields >> cls >> cx >> cy >> w >> h)) {
+                    continue;
+                }
+                InBox box;
+                // Normalised until the image size is known; kept in millionths, as written.
+                box.rect = {Round((cx - w / 2) * 1e6), Round((cy - h / 2) * 1e6),
+                            Round((cx + w / 2) * 1e6), Round((cy + h / 2) * 1e6)};
+                // A class named like one of ours maps back to it; any other is a polyp.
+                const auto name = names.find(cls);
+                box.skip = name != names.end() && name->second == "skip";
+                box.removed = name != names.end() && name->second == "removed";
+                if (fields >> score) {
+                    box.score = score;
+                }
+                boxes.push_back(box);
+            }
         }
+    }
+    if (!any) {
+        error = PathError(in, "holds no label folder (labels/, or as data.yaml names it)");
+        return false;
     }
     return true;
 }

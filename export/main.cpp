@@ -19,9 +19,11 @@ ExportStop g_stop;
 
 // Ctrl+C or a kill ends the run between frames, not in the middle of a file: the workers see
 // the flag, remove what the video in hand had written, and OUT stays marked incomplete.
-void OnStopSignal(int signal) {
-    g_stop.signal.store(signal);
+// A second Ctrl+C ends the process at once, as the user then means.
+void OnStopSignal(int sig) {
+    g_stop.signal.store(sig);
     g_stop.requested.store(true);
+    signal(sig, SIG_DFL);
 }
 
 }  // namespace
