@@ -6,7 +6,7 @@
 
 #include <nlohmann/json.hpp>
 
-#include "export/Dataset.h"
+#include "export/JsonText.h"
 #include "export/OutputFiles.h"
 
 namespace fs = std::filesystem;
@@ -21,15 +21,6 @@ std::string UtcNow() {
     char text[32];
     std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &tm);
     return text;
-}
-
-// Text that is not UTF-8 (a Latin-1 or CP949 file name) cannot go into JSON as it is: it goes
-// in with the bad bytes replaced, and its bytes in hex in "<field>_hex" beside it.
-void PutText(json& object, const char* field, const std::string& text) {
-    object[field] = text;
-    if (!IsUtf8(text)) {
-        object[std::string(field) + "_hex"] = HexBytes(text);
-    }
 }
 
 std::string Dump(const json& j) {
@@ -95,8 +86,8 @@ std::string CCocoWriter::MakeJson(const std::vector<VideoExport>& records,
         }
         ++videoId;
         json video{{"id", videoId}, {"name", v.stem}};
-        PutText(video, "file_name", v.name);
-        PutText(video, "path", v.key);
+        PutJsonText(video, "file_name", v.name);
+        PutJsonText(video, "path", v.key);
         videos.push_back(video);
         // Labels are objects of one video: the same number in another video is another object.
         std::map<int, long long> instances;

@@ -8,6 +8,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "export/JsonText.h"
 #include "export/VideoExport.h"
 
 namespace fs = std::filesystem;
@@ -72,24 +73,6 @@ size_t Utf8Length(std::string_view s, size_t i) {
 json BoxJson(const ExportBox& b) {
     return json::array({b.rect.left, b.rect.top, b.rect.right, b.rect.bottom, b.label, b.nClass,
                         static_cast<int>(b.kind)});
-}
-
-// Paths and names as JSON: the text when it is UTF-8, else the text with the bad bytes replaced
-// and the bytes themselves in hex beside it.
-void PutText(json& object, const char* field, const std::string& text) {
-    object[field] = text;
-    if (!IsUtf8(text)) {
-        object[std::string(field) + "_hex"] = HexBytes(text);
-    }
-}
-
-std::string GetText(const json& object, const char* field) {
-    std::string bytes;
-    const auto hex = object.find(std::string(field) + "_hex");
-    if (hex != object.end() && hex->is_string() && UnhexBytes(hex->get<std::string>(), bytes)) {
-        return bytes;
-    }
-    return object.value(field, std::string());
 }
 
 }  // namespace
@@ -210,8 +193,8 @@ std::string SplitOf(const std::string& key, const ExportOptions& options) {
 std::string VideoRecordJson(const VideoExport& v, const ExportOptions& options) {
     json r;
     r["name"] = v.stem;
-    PutText(r, "path", v.key);
-    PutText(r, "file_name", v.name);
+    PutJsonText(r, "path", v.key);
+    PutJsonText(r, "file_name", v.name);
     r["split"] = v.split;
     r["format"] = FormatName(options.format);
     if (v.haveCrop) {
@@ -251,8 +234,8 @@ bool ReadVideoRecord(const fs::path& file, VideoExport& v) {
     }
     try {
         v.stem = r["name"].get<std::string>();
-        v.key = GetText(r, "path");
-        v.name = GetText(r, "file_name");
+        v.key = GetJsonText(r, "path");
+        v.name = GetJsonText(r, "file_name");
         v.video = v.key;
         v.split = r.value("split", std::string());
         v.fps = r.value("fps", 0.0);

@@ -26,6 +26,7 @@
 
 #include "export/Boxes.h"
 #include "export/Dataset.h"
+#include "export/JsonText.h"
 #include "export/OutputFiles.h"
 #include "export/VideoExport.h"
 #include "labels/LabelFileFormat.h"
@@ -99,10 +100,8 @@ const char* Usage() {
            "Exit status: 0 all imported, 1 some video not imported, 2 bad command line.\n";
 }
 
-enum class Parsed { kRun, kHelp, kError };
-
-Parsed ParseImportOptions(const std::vector<std::string>& args, ImportOptions& o,
-                          std::string& error) {
+ParseOutcome ParseImportOptions(const std::vector<std::string>& args, ImportOptions& o,
+                                std::string& error) {
     bool haveFormat = false;
     std::vector<std::string> positional;
     for (size_t i = 0; i < args.size(); ++i) {
@@ -128,17 +127,17 @@ Parsed ParseImportOptions(const std::vector<std::string>& args, ImportOptions& o
             arg == "-f" || arg == "--format" || arg == "--root" || arg == "--min-score";
         if (inlineValue && !takesValue) {
             error = "option " + arg + " takes no value";
-            return Parsed::kError;
+            return ParseOutcome::kUsageError;
         }
         if (takesValue && !inlineValue) {
             if (i + 1 >= args.size()) {
                 error = arg + " needs a value";
-                return Parsed::kError;
+                return ParseOutcome::kUsageError;
             }
             value = args[++i];
         }
         if (arg == "-h" || arg == "--help") {
-            return Parsed::kHelp;
+            return ParseOutcome::kHelp;
         } else if (arg == "-f" || arg == "--format") {
             if (value == "coco") {
                 o.format = ExportFormat::kCoco;
@@ -148,7 +147,7 @@ Parsed ParseImportOptions(const std::vector<std::string>& args, ImportOptions& o
                 o.format = ExportFormat::kMot;
             } else {
                 error = "unknown format '" + value + "' (coco, yolo or mot)";
-                return Parsed::kError;
+                return ParseOutcome::kUsageError;
             }
             haveFormat = true;
         } else if (arg == "--root") {
@@ -159,36 +158,27 @@ Parsed ParseImportOptions(const std::vector<std::string>& args, ImportOptions& o
             o.minScore = std::strtod(value.c_str(), &end);
             if (value.empty() || *end != '\0' || errno != 0 || !std::isfinite(o.minScore)) {
                 error = "--min-score takes a number, not '" + value + "'";
-                return Parsed::kError;
+                return ParseOutcome::kUsageError;
             }
             o.haveMinScore = true;
         } else if (arg == "--force") {
             o.force = true;
         } else {
             error = "unknown option " + arg;
-            return Parsed::kError;
+            return ParseOutcome::kUsageError;
         }
     }
     if (!haveFormat) {
         error = "no --format given";
-        return Parsed::kError;
+        return ParseOutcome::kUsageError;
     }
     if (positional.size() < 2) {
         error = positional.empty() ? "no dataset given (IN)" : "no video given";
-        return Parsed::kError;
+        return ParseOutcome::kUsageError;
     }
     o.in = positional.front();
     o.videos.assign(positional.begin() + 1, positional.end());
-    return Parsed::kRun;
-}
-
-bool ReadText(const fs::path& path, std::string& text) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
-        return false;
-    }
-    text.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-    return !in.bad();
+    return ParseOutcome::kRun;
 }
 
 int Round(double v) {
@@ -212,16 +202,6 @@ bool SplitFrameName(const std::string& stem, std::string& prefix, int& frame) {
     return true;
 }
 
-std::string TextField(const json& object, const char* field) {
-    std::string bytes;
-    const auto hex = object.find(std::string(field) + "_hex");
-    if (hex != object.end() && hex->is_string() && UnhexBytes(hex->get<std::string>(), bytes)) {
-        return bytes;
-    }
-    const auto it = object.find(field);
-    return it != object.end() && it->is_string() ? it->get<std::string>() : std::string();
-}
-
 int IntField(const json& object, const char* field, int fallback) {
     const auto it = object.find(field);
     return it != object.end() && it->is_number() ? Round(it->get<double>()) : fallback;
@@ -242,11 +222,11 @@ bool ReadCocoFileOrThrow(const fs::path& file, std::map<std::string, Source>& so
         if (!v.is_object()) {
             continue;
         }
-        const std::string name = TextField(v, "name");
+        const std::string name = GetJsonText(v, "name");
         Source& s = sources[name];
         s.name = name;
-        s.key = TextField(v, "path");
-        s.fileName = TextField(v, "file_name");
+        s.key = GetJsonText(v, "path");
+        s.fileName = GetJsonText(v, "file_name");
         videoOf[v.value("id", -1LL)] = name;
     }
     struct ImageRef {
@@ -260,7 +240,7 @@ bool ReadCocoFileOrThrow(const fs::path& file, std::map<std::string, Source>& so
         if (!im.is_object()) {
             continue;
         }
-        const std::string fileName = TextField(im, "file_name");
+        const std::string fileName = GetJsonText(im, "file_name");
         std::string prefix = fs::path(fileName).stem().string();
         int frame = -1;
         int fromName = -1;
@@ -451,7 +431,7 @@ bool ReadYolo(const fs::path& in, std::map<std::string, Source>& sources, std::s
                 continue;
             }
             std::string text;
-            if (!ReadText(it->path(), text)) {
+            if (!ReadWholeFile(it->path(), text)) {
                 error = PathError(it->path(), "cannot be read");
                 return false;
             }
@@ -497,7 +477,7 @@ void ReadMotSequence(const std::string& name, const fs::path& gtFile, const fs::
     s.name = name;
     int first = 0;
     std::string text;
-    if (ReadText(sourceFile, text)) {
+    if (ReadWholeFile(sourceFile, text)) {
         std::istringstream lines(text);
         std::string line;
         while (std::getline(lines, line)) {
@@ -515,7 +495,7 @@ void ReadMotSequence(const std::string& name, const fs::path& gtFile, const fs::
             }
         }
     }
-    if (!ReadText(gtFile, text)) {
+    if (!ReadWholeFile(gtFile, text)) {
         return;
     }
     std::istringstream lines(text);
@@ -802,7 +782,7 @@ bool WriteLabelFolder(const fs::path& folder, const std::map<std::string, std::s
     std::map<std::string, std::string> old;
     for (const auto& [name, content] : files) {
         std::string existing;
-        if (fs::exists(folder / name, ec) && ReadText(folder / name, existing) &&
+        if (fs::exists(folder / name, ec) && ReadWholeFile(folder / name, existing) &&
             existing != content) {
             differing.push_back(name);
             old[name] = existing;
@@ -822,7 +802,7 @@ bool WriteLabelFolder(const fs::path& folder, const std::map<std::string, std::s
     written = 0;
     for (const auto& [name, content] : files) {
         std::string existing;
-        if (ReadText(folder / name, existing) && existing == content) {
+        if (ReadWholeFile(folder / name, existing) && existing == content) {
             continue;  // already so
         }
         if (!ReplaceLabelFile(folder, name, content, error)) {
@@ -849,13 +829,13 @@ int RunImport(const std::vector<std::string>& args, std::ostream& out, std::ostr
     ImportOptions o;
     std::string error;
     switch (ParseImportOptions(args, o, error)) {
-        case Parsed::kHelp:
+        case ParseOutcome::kHelp:
             out << Usage();
             return 0;
-        case Parsed::kError:
+        case ParseOutcome::kUsageError:
             err << kProgram << ": " << error << "\n" << Usage();
             return 2;
-        case Parsed::kRun:
+        case ParseOutcome::kRun:
             break;
     }
 

@@ -3,6 +3,8 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <fstream>
+#include <iterator>
 #include <system_error>
 
 #include <opencv2/imgcodecs.hpp>
@@ -43,6 +45,15 @@ bool WriteBytesAtomically(const fs::path& path, const void* data, size_t size, s
 
 std::string PathError(const fs::path& path, const std::string& reason) {
     return path.string() + ": " + reason;
+}
+
+bool ReadWholeFile(const fs::path& path, std::string& text) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) {
+        return false;
+    }
+    text.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    return !in.bad();
 }
 
 bool WriteFileAtomically(const fs::path& path, const std::string& content, std::string& error) {

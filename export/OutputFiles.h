@@ -35,5 +35,8 @@ class CImageWriter {
     std::vector<unsigned char> m_buf;
 };
 
+// The whole file as bytes; false when it cannot be read.
+bool ReadWholeFile(const std::filesystem::path& path, std::string& text);
+
 // "path: reason" for a failed file operation.
 std::string PathError(const std::filesystem::path& path, const std::string& reason);

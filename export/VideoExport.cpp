@@ -4,8 +4,6 @@
 
 #include <chrono>
 #include <climits>
-#include <fstream>
-#include <iterator>
 #include <system_error>
 
 #include "export/Dataset.h"
@@ -40,15 +38,6 @@ void CollectRecords(const CLabelManager& store, std::map<int, std::vector<ROI>>&
         }
         frame = next;
     }
-}
-
-bool ReadSmallFile(const fs::path& path, std::string& text) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
-        return false;
-    }
-    text.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-    return !in.bad();
 }
 
 bool Wanted(const ExportOptions& options, const VideoExport& video, int frame) {
@@ -139,7 +128,7 @@ bool ReadCrop(const ExportOptions& options, VideoExport& video) {
     }
     const fs::path cropFile = video.labelFolder / kCropFileName;
     std::string text;
-    if (!ReadSmallFile(cropFile, text)) {
+    if (!ReadWholeFile(cropFile, text)) {
         Fail(video, PathError(cropFile, "no crop file (--crop needs one; draw it with CROP)"));
         return false;
     }
