@@ -181,9 +181,20 @@ ParseOutcome ParseImportOptions(const std::vector<std::string>& args, ImportOpti
     return ParseOutcome::kRun;
 }
 
+// Pixels far beyond any frame (or not a number at all) are a damaged file's; held within a range
+// where shifting by the crop cannot overflow.
+constexpr double kFarPixel = 1 << 28;
+
 int Round(double v) {
-    const double r = std::round(v);
-    return r < INT32_MIN ? INT32_MIN : r > INT32_MAX ? INT32_MAX : static_cast<int>(r);
+    if (std::isnan(v)) {
+        return 0;
+    }
+    return static_cast<int>(std::clamp(std::round(v), -kFarPixel, kFarPixel));
+}
+
+// A YOLO coordinate (millionths of the image size) in pixels of an image `size` wide or high.
+int Denormalise(int millionths, int size) {
+    return Round(static_cast<double>(millionths) * size / 1e6);
 }
 
 // "<anything>_<digits>" -> the digits as the frame; false without them.
@@ -488,8 +499,8 @@ void ReadMotSequence(const std::string& name, const fs::path& gtFile, const fs::
                 s.key = value;
             } else if (key == "file_name") {
                 s.fileName = value;
-            } else if (key == "first_frame") {
-                ParseLabelInt(value, first);
+            } else if (key == "first_frame" && ParseLabelInt(value, first)) {
+                first = Round(first);
             } else if (key == "crop") {
                 s.haveCrop = ParseCropText(value, s.crop);
             }
@@ -589,8 +600,8 @@ void ApplyRecord(const VideoExport& record, ExportFormat format, Source& s) {
         for (size_t i = 0; i < boxes.size(); ++i) {
             CRect rect = boxes[i].rect;
             if (format == ExportFormat::kYolo) {
-                rect = {Round(rect.left * im.width / 1e6), Round(rect.top * im.height / 1e6),
-                        Round(rect.right * im.width / 1e6), Round(rect.bottom * im.height / 1e6)};
+                rect = {Denormalise(rect.left, im.width), Denormalise(rect.top, im.height),
+                        Denormalise(rect.right, im.width), Denormalise(rect.bottom, im.height)};
             }
             if (rect != im.boxes[i].rect) {
                 break;
@@ -661,6 +672,9 @@ std::map<int, std::vector<ROI>> ToRecords(const ImportOptions& o, Source& s, int
     const std::map<int, int> labelOfId = LabelsOfIds(s.frames);
     std::map<int, std::vector<ROI>> out;
     for (auto& [frame, boxes] : s.frames) {
+        if (frame < 0) {
+            continue;  // before the video's start: a damaged frame number
+        }
         std::map<int, ROI> byLabel;
         std::vector<const InBox*> unnumbered;
         const auto addRecord = [&](const InBox& b, int label) {
@@ -674,8 +688,8 @@ std::map<int, std::vector<ROI>> ToRecords(const ImportOptions& o, Source& s, int
                 const int h = size != s.sizes.end() ? size->second.second
                               : s.haveCrop          ? s.crop.Height()
                                                     : frameHeight;
-                rect = {Round(rect.left * w / 1e6), Round(rect.top * h / 1e6),
-                        Round(rect.right * w / 1e6), Round(rect.bottom * h / 1e6)};
+                rect = {Denormalise(rect.left, w), Denormalise(rect.top, h),
+                        Denormalise(rect.right, w), Denormalise(rect.bottom, h)};
             }
             if (s.haveCrop) {
                 rect = rect.Offset(s.crop.left, s.crop.top);

@@ -186,4 +186,48 @@ TEST_F(ImportTest, ALabelFileIsReplacedOnlyWithForceAndNamed) {
     EXPECT_EQ(ListFolderNames(folder), (std::vector<std::string>{"2.txt", "9.txt"}));
 }
 
+TEST_F(ImportTest, BadInputIsNamedAndWritesNothing) {
+    const fs::path video = Video(m_dir.Path() / "videos");
+    const fs::path garbage = m_dir.Path() / "garbage.json";
+    WriteFileBytes(garbage, "{\"images\": [");
+    const fs::path mistyped = m_dir.Path() / "mistyped.json";
+    WriteFileBytes(mistyped, R"({"images":[{"id":1,"file_name":"video_000001.jpg"}],
+        "annotations":[{"id":1,"image_id":1,"bbox":["1","2","3","4"]}]})");
+    const fs::path other = m_dir.Path() / "other.json";
+    WriteFileBytes(other, R"({"images":[{"id":1,"file_name":"case9_000001.jpg"}]})");
+    struct Row {
+        const char* what;
+        std::vector<std::string> args;
+        int status;
+        std::string message;
+    };
+    const Row rows[] = {
+        {"not JSON", {"-f", "coco", garbage.string(), video.string()}, 1, "is not a COCO"},
+        {"a field of the wrong type",
+         {"-f", "coco", mistyped.string(), video.string()},
+         1,
+         "is not a COCO file this program reads"},
+        {"no such video in the data",
+         {"-f", "coco", other.string(), video.string()},
+         1,
+         video.string() + ": nothing in"},
+        {"no YOLO labels",
+         {"-f", "yolo", m_dir.Path().string(), video.string()},
+         1,
+         "holds no label folder"},
+        {"bad score",
+         {"-f", "mot", "--min-score", "x", other.string(), video.string()},
+         2,
+         "--min-score takes a number"},
+    };
+    const TreeSnapshot before = SnapshotTree(m_dir.Path() / "videos");
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        std::string err;
+        EXPECT_EQ(Import(row.args, err), row.status) << err;
+        EXPECT_NE(err.find(row.message), std::string::npos) << err;
+    }
+    EXPECT_EQ(SnapshotTree(m_dir.Path() / "videos"), before);
+}
+
 }  // namespace
