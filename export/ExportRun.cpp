@@ -202,6 +202,52 @@ void ReportSplits(const ExportOptions& options, const std::vector<VideoExport>& 
     err << kProgram << ": splits in " << options.out.string() << ": " << line << "\n";
 }
 
+// Prepares every video; the ones to export, and the frames they will read.
+std::vector<size_t> PrepareVideos(const ExportOptions& options, std::vector<VideoExport>& videos,
+                                  long long& framesToRead) {
+    std::vector<size_t> todo;
+    for (size_t i = 0; i < videos.size(); ++i) {
+        if (!videos[i].failed) {
+            PrepareVideo(options, videos[i]);
+        }
+        if (!videos[i].failed && !videos[i].nothingToExport) {
+            framesToRead += videos[i].framesToRead;
+            todo.push_back(i);
+        }
+    }
+    return todo;
+}
+
+// The closing line; false when labelled frames could not be exported.
+bool PrintSummary(const ExportOptions& options, const std::vector<VideoExport>& videos,
+                  std::ostream& err) {
+    ExportCounts total;
+    int exported = 0;
+    int failed = 0;
+    for (const VideoExport& v : videos) {
+        total += v.counts;
+        failed += v.failed ? 1 : 0;
+        exported += v.failed || v.nothingToExport ? 0 : 1;
+    }
+    err << kProgram << ": " << FormatName(options.format) << " to " << options.out.string() << ": "
+        << exported << " of " << videos.size() << " videos exported, " << failed << " failed; "
+        << total.images << " images, " << total.boxes << " boxes, " << total.dropped
+        << " dropped (no area inside the image)";
+    if (total.leftOut > 0) {
+        err << ", " << total.leftOut << " left out (--leave-out)";
+    }
+    if (total.imagesLeftOut > 0) {
+        err << ", " << total.imagesLeftOut << " images with a skip region left out";
+    }
+    err << "\n";
+    if (total.missingFrames > 0) {
+        // A truncated video yields fewer frames than were labelled: the dataset lacks them.
+        err << kProgram << ": " << total.missingFrames
+            << " labelled frame(s) could not be exported (their video ended before them)\n";
+    }
+    return total.missingFrames == 0;
+}
+
 }  // namespace
 
 int RunExport(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
@@ -235,16 +281,7 @@ int RunExport(const std::vector<std::string>& args, std::ostream& out, std::ostr
 
     // Label folders first (quick, and it gives the bar its total), then the frames.
     long long framesToRead = 0;
-    std::vector<size_t> todo;
-    for (size_t i = 0; i < videos.size(); ++i) {
-        if (!videos[i].failed) {
-            PrepareVideo(options, videos[i]);
-        }
-        if (!videos[i].failed && !videos[i].nothingToExport) {
-            framesToRead += videos[i].framesToRead;
-            todo.push_back(i);
-        }
-    }
+    const std::vector<size_t> todo = PrepareVideos(options, videos, framesToRead);
     CExportProgress progress(err, errIsTerminal);
     for (const VideoExport& v : videos) {
         if (v.failed || v.nothingToExport) {
@@ -284,29 +321,7 @@ int RunExport(const std::vector<std::string>& args, std::ostream& out, std::ostr
     }
     ReportSplits(options, records, err);
 
-    ExportCounts total;
-    int exported = 0;
-    int failed = 0;
-    for (const VideoExport& v : videos) {
-        total += v.counts;
-        failed += v.failed ? 1 : 0;
-        exported += v.failed || v.nothingToExport ? 0 : 1;
-    }
-    err << kProgram << ": " << FormatName(options.format) << " to " << options.out.string() << ": "
-        << exported << " of " << videos.size() << " videos exported, " << failed << " failed; "
-        << total.images << " images, " << total.boxes << " boxes, " << total.dropped
-        << " dropped (no area inside the image)";
-    if (total.leftOut > 0) {
-        err << ", " << total.leftOut << " left out (--leave-out)";
-    }
-    if (total.imagesLeftOut > 0) {
-        err << ", " << total.imagesLeftOut << " images with a skip region left out";
-    }
-    err << "\n";
-    if (total.missingFrames > 0) {
-        // A truncated video yields fewer frames than were labelled: the dataset lacks them.
-        err << kProgram << ": " << total.missingFrames
-            << " labelled frame(s) could not be exported (their video ended before them)\n";
+    if (!PrintSummary(options, videos, err)) {
         ok = false;
     }
     return ok ? 0 : 1;
