@@ -2,6 +2,7 @@
 
 #include "export/ExportOptions.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <climits>
@@ -80,7 +81,12 @@ bool ParseSplits(const std::string& text, std::vector<SplitShare>& out) {
         }
         out.push_back(s);
         if (comma == std::string::npos) {
-            return out.size() >= 2;
+            // Trainers look for these two by name.
+            const auto has = [&](const char* name) {
+                return std::any_of(out.begin(), out.end(),
+                                   [&](const SplitShare& x) { return x.name == name; });
+            };
+            return has("train") && has("val");
         }
         start = comma + 1;
     }
@@ -146,6 +152,45 @@ const char* BoxKindName(BoxKind kind) {
     return "?";
 }
 
+bool TakeOption(const std::vector<std::string>& args, size_t& i,
+                const std::vector<std::string>& withValue, std::string& arg, std::string& value,
+                std::string& error) {
+    arg = args[i];
+    value.clear();
+    // "--name=value" is the same as "--name value".
+    bool inlineValue = false;
+    const size_t eq = arg.find('=');
+    if (arg.rfind("--", 0) == 0 && eq != std::string::npos) {
+        value = arg.substr(eq + 1);
+        arg = arg.substr(0, eq);
+        inlineValue = true;
+    }
+    const bool takesValue = std::find(withValue.begin(), withValue.end(), arg) != withValue.end();
+    if (inlineValue && !takesValue) {
+        error = "option " + arg + " takes no value";
+        return false;
+    }
+    if (takesValue && !inlineValue) {
+        if (i + 1 >= args.size()) {
+            error = arg + " needs a value";
+            return false;
+        }
+        value = args[++i];
+    }
+    return true;
+}
+
+bool ParseFormatName(const std::string& text, ExportFormat& format, std::string& error) {
+    for (const ExportFormat f : {ExportFormat::kCoco, ExportFormat::kYolo, ExportFormat::kMot}) {
+        if (text == FormatName(f)) {
+            format = f;
+            return true;
+        }
+    }
+    error = "unknown format '" + text + "' (coco, yolo or mot)";
+    return false;
+}
+
 ParseOutcome ParseExportOptions(const std::vector<std::string>& args, ExportOptions& options,
                                 std::string& error) {
     options = ExportOptions{};
@@ -161,53 +206,18 @@ ParseOutcome ParseExportOptions(const std::vector<std::string>& args, ExportOpti
             onlyVideos = true;
             continue;
         }
-        // "--name=value" is the same as "--name value".
-        std::string value;
-        bool inlineValue = false;
-        if (arg.rfind("--", 0) == 0) {
-            const size_t eq = arg.find('=');
-            if (eq != std::string::npos) {
-                value = arg.substr(eq + 1);
-                arg = arg.substr(0, eq);
-                inlineValue = true;
-            }
-        }
-        const auto takeValue = [&](std::string& out) {
-            if (inlineValue) {
-                out = value;
-                return true;
-            }
-            if (i + 1 >= args.size()) {
-                error = arg + " needs a value";
-                return false;
-            }
-            out = args[++i];
-            return true;
-        };
-        const bool takesValue =
-            arg == "-f" || arg == "--format" || arg == "-o" || arg == "--output" ||
-            arg == "--frames" || arg == "--every" || arg == "--image" || arg == "--jpeg-quality" ||
-            arg == "--leave-out" || arg == "-j" || arg == "--jobs" || arg == "--root" ||
-            arg == "--split" || arg == "--seed" || arg == "--group-by";
-        if (inlineValue && !takesValue) {
-            error = "option " + arg + " takes no value";
-            return ParseOutcome::kUsageError;
-        }
         std::string v;
-        if (takesValue && !takeValue(v)) {
+        if (!TakeOption(args, i,
+                        {"-f", "--format", "-o", "--output", "--frames", "--every", "--image",
+                         "--jpeg-quality", "--leave-out", "-j", "--jobs", "--root", "--split",
+                         "--seed", "--group-by"},
+                        arg, v, error)) {
             return ParseOutcome::kUsageError;
         }
         if (arg == "-h" || arg == "--help") {
             return ParseOutcome::kHelp;
         } else if (arg == "-f" || arg == "--format") {
-            if (v == "coco") {
-                options.format = ExportFormat::kCoco;
-            } else if (v == "yolo") {
-                options.format = ExportFormat::kYolo;
-            } else if (v == "mot") {
-                options.format = ExportFormat::kMot;
-            } else {
-                error = "unknown format '" + v + "' (coco, yolo or mot)";
+            if (!ParseFormatName(v, options.format, error)) {
                 return ParseOutcome::kUsageError;
             }
             haveFormat = true;
@@ -258,7 +268,9 @@ ParseOutcome ParseExportOptions(const std::vector<std::string>& args, ExportOpti
         } else if (arg == "--split") {
             if (!ParseSplits(v, options.splits)) {
                 error =
-                    "--split takes two or more NAME=SHARE, e.g. train=0.8,val=0.2, not '" + v + "'";
+                    "--split takes NAME=SHARE for train, val and any others, e.g. "
+                    "train=0.8,val=0.2,test=0.1, not '" +
+                    v + "'";
                 return ParseOutcome::kUsageError;
             }
         } else if (arg == "--seed") {

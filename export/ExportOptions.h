@@ -50,6 +50,16 @@ ParseOutcome ParseExportOptions(const std::vector<std::string>& args, ExportOpti
                                 std::string& error);
 
 const char* ExportUsage();
+
+// Shared by the command lines of tagwright-export and tagwright-import.
+// The option at args[i] (which starts with '-'): its name in `arg` and, for the options listed
+// in `withValue`, its value, from "--name=value" or the next argument (advancing i). False with
+// `error` when a value is missing or given to an option that takes none.
+bool TakeOption(const std::vector<std::string>& args, size_t& i,
+                const std::vector<std::string>& withValue, std::string& arg, std::string& value,
+                std::string& error);
+// "coco", "yolo" or "mot"; false with `error` for anything else.
+bool ParseFormatName(const std::string& text, ExportFormat& format, std::string& error);
 const char* FormatName(ExportFormat format);
 // "jpg" or "png", without the dot.
 const char* ImageExtension(ImageFormat image);

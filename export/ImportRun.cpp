@@ -82,37 +82,13 @@ ParseOutcome ParseImportOptions(const std::vector<std::string>& args, ImportOpti
             break;
         }
         std::string value;
-        bool inlineValue = false;
-        const size_t eq = arg.find('=');
-        if (arg.rfind("--", 0) == 0 && eq != std::string::npos) {
-            value = arg.substr(eq + 1);
-            arg = arg.substr(0, eq);
-            inlineValue = true;
-        }
-        const bool takesValue =
-            arg == "-f" || arg == "--format" || arg == "--root" || arg == "--min-score";
-        if (inlineValue && !takesValue) {
-            error = "option " + arg + " takes no value";
+        if (!TakeOption(args, i, {"-f", "--format", "--root", "--min-score"}, arg, value, error)) {
             return ParseOutcome::kUsageError;
-        }
-        if (takesValue && !inlineValue) {
-            if (i + 1 >= args.size()) {
-                error = arg + " needs a value";
-                return ParseOutcome::kUsageError;
-            }
-            value = args[++i];
         }
         if (arg == "-h" || arg == "--help") {
             return ParseOutcome::kHelp;
         } else if (arg == "-f" || arg == "--format") {
-            if (value == "coco") {
-                o.format = ExportFormat::kCoco;
-            } else if (value == "yolo") {
-                o.format = ExportFormat::kYolo;
-            } else if (value == "mot") {
-                o.format = ExportFormat::kMot;
-            } else {
-                error = "unknown format '" + value + "' (coco, yolo or mot)";
+            if (!ParseFormatName(value, o.format, error)) {
                 return ParseOutcome::kUsageError;
             }
             haveFormat = true;
