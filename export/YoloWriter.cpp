@@ -86,22 +86,20 @@ bool CYoloWriter::Finish(const std::vector<VideoExport>& records, std::string& e
     YAML::Emitter yaml;
     yaml << YAML::BeginMap;
     const std::vector<std::string> splits = SplitsOf(records);
-    bool haveVal = false;
+    bool named = false;
     for (const std::string& split : splits) {
-        if (split.empty()) {
-            continue;
+        if (!split.empty()) {
+            yaml << YAML::Key << split << YAML::Value << "images/" + split;
+            named = true;
         }
-        yaml << YAML::Key << split << YAML::Value << "images/" + split;
-        haveVal = haveVal || split == "val";
     }
-    if (splits.empty() || splits.front().empty()) {
-        // Without a split every image is in images/, and validation runs on the training
-        // images: say so where the trainer reads it.
+    // Without a split every image is in images/, and validation runs on the training images:
+    // say so where the trainer reads it. (Videos exported into OUT without --split beside
+    // others with it are then in no split's folder; the trainer sees only the split ones.)
+    if (!named) {
         yaml << YAML::Key << "train" << YAML::Value << "images";
-        if (!haveVal) {
-            yaml << YAML::Key << "val" << YAML::Value << "images"
-                 << YAML::Comment("no --split: the training images");
-        }
+        yaml << YAML::Key << "val" << YAML::Value << "images"
+             << YAML::Comment("no --split: the training images");
     }
     yaml << YAML::Key << "nc" << YAML::Value << 1;
     yaml << YAML::Key << "names" << YAML::Value << YAML::BeginMap << YAML::Key << 0 << YAML::Value
