@@ -77,7 +77,7 @@ void CTagwrightDlg::OnKeyFillGap() {
     int failed = -1;
     m_app.BeginProgress(
         Format("Filling label %d from frame %d", label, gap.first) + Format(" to frame %d...", f),
-        2 * (gap.last - gap.first));
+        2 * gap.Length());
     const GapTrackResult result = TrackGapBoxes(
         gap, VideoGapFrames(*vm), [this](int done, int) { return m_app.StepProgress(done); }, boxes,
         failed);

@@ -5,12 +5,10 @@
 #include "video/RoiTracker.h"
 #include "video/VideoManager.h"
 
-int g_gapVariant = 0;
-
 namespace {
 
 struct Track {
-    std::vector<CRect> box;  // by offset from gap.first: 0 .. gap.last - gap.first
+    std::vector<CRect> box;  // by offset from gap.first; the keyframes' entries stay unused
     std::vector<bool> found;
 };
 
@@ -18,7 +16,7 @@ CRect ToRect(const cv::Rect& r) {
     return {r.x, r.y, r.x + r.width, r.y + r.height};
 }
 
-// Runs one tracker from the keyframe at `from` towards the one at `to`.
+// Runs one tracker from one keyframe over the frames between, towards the other.
 GapTrackResult RunTracker(const LabelGap& gap, bool forward, const GapFrameSource& frames,
                           const GapProgress& progress, int& done, int total, Track& track,
                           int& failedFrame) {
@@ -35,7 +33,7 @@ GapTrackResult RunTracker(const LabelGap& gap, bool forward, const GapFrameSourc
     }
     // A box the tracker refuses (under 10 x 10) leaves this direction to the straight line.
     const bool started = tracker.Init(*frame, forward ? gap.firstBox : gap.lastBox);
-    for (int k = 1; k <= span; ++k) {
+    for (int k = 1; k < span; ++k) {
         const int n = start + step * k;
         frame = frames(n);
         if (frame == nullptr) {
@@ -66,7 +64,7 @@ GapTrackResult TrackGapBoxes(const LabelGap& gap, const GapFrameSource& frames,
     if (span < 2) {
         return GapTrackResult::kDone;
     }
-    const int total = 2 * span;
+    const int total = 2 * gap.Length();
     int done = 0;
     Track fwd;
     Track bwd;
@@ -77,36 +75,17 @@ GapTrackResult TrackGapBoxes(const LabelGap& gap, const GapFrameSource& frames,
             return r;
         }
     }
-    const size_t lastAt = static_cast<size_t>(span);
     for (int k = 1; k < span; ++k) {
         const size_t at = static_cast<size_t>(k);
         const double w = static_cast<double>(k) / span;
         const CRect line = LinearGapBox(gap, gap.first + k);
         const CRect f = fwd.found[at] ? fwd.box[at] : line;
         const CRect b = bwd.found[at] ? bwd.box[at] : line;
-        // Each tracker's miss at the far keyframe, spread over the gap in proportion.
-        double fc[4] = {0, 0, 0, 0};
-        double bc[4] = {0, 0, 0, 0};
-        if (g_gapVariant == 1 && fwd.found[at] && fwd.found[lastAt]) {
-            const CRect& e = fwd.box[lastAt];
-            fc[0] = w * (gap.lastBox.left - e.left);
-            fc[1] = w * (gap.lastBox.top - e.top);
-            fc[2] = w * (gap.lastBox.right - e.right);
-            fc[3] = w * (gap.lastBox.bottom - e.bottom);
-        }
-        if (g_gapVariant == 1 && bwd.found[at] && bwd.found[0]) {
-            const CRect& e = bwd.box[0];
-            bc[0] = (1 - w) * (gap.firstBox.left - e.left);
-            bc[1] = (1 - w) * (gap.firstBox.top - e.top);
-            bc[2] = (1 - w) * (gap.firstBox.right - e.right);
-            bc[3] = (1 - w) * (gap.firstBox.bottom - e.bottom);
-        }
-        auto mix = [w](int fv, double fd, int bv, double bd) {
-            return static_cast<int>(std::lround((1 - w) * (fv + fd) + w * (bv + bd)));
+        auto mix = [w](int fv, int bv) {
+            return static_cast<int>(std::lround((1 - w) * fv + w * bv));
         };
-        boxes.push_back({mix(f.left, fc[0], b.left, bc[0]), mix(f.top, fc[1], b.top, bc[1]),
-                         mix(f.right, fc[2], b.right, bc[2]),
-                         mix(f.bottom, fc[3], b.bottom, bc[3])});
+        boxes.push_back({mix(f.left, b.left), mix(f.top, b.top), mix(f.right, b.right),
+                         mix(f.bottom, b.bottom)});
     }
     return GapTrackResult::kDone;
 }

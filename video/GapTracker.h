@@ -18,8 +18,8 @@ class CVideoManager;
 // object, the straight line between the keyframes stands in for it.
 //
 // `frames` hands out frame n (nullptr when it cannot be read): first gap.first up to
-// gap.last in order, then gap.last down to gap.first. `progress` is told the work done so far of
-// the total after every frame; when it returns false the run stops.
+// gap.last - 1 in order, then gap.last down to gap.first + 1. `progress` is told the work done so
+// far of the total after every frame; when it returns false the run stops.
 //
 // Used on one thread; the trackers are its own, so the tracker of the T key keeps its target.
 enum class GapTrackResult { kDone, kStopped, kNoFrame };
