@@ -1,8 +1,12 @@
 #include "qt/QtProgress.h"
 
+#include <algorithm>
+
 #include <QApplication>
 #include <QKeyEvent>
 #include <QWindow>
+
+#include "qt/QtAppServices.h"
 
 namespace {
 
@@ -35,7 +39,7 @@ QtProgress::QtProgress(QWidget* parent, const std::string& text, int total) {
     m_box = std::make_unique<QProgressDialog>(
         QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())),
         QStringLiteral("Stop (Esc)"), 0, std::max(1, total), parent);
-    m_box->setWindowTitle(QStringLiteral("KORVALEN Video Tagwright"));
+    m_box->setWindowTitle(QString::fromUtf8(QtAppServices::MessageBoxTitle()));
     m_box->setWindowModality(Qt::ApplicationModal);
     m_box->setMinimumDuration(kShowAfterMs);
     m_box->setAutoClose(false);

@@ -1,14 +1,11 @@
 #pragma once
 
-#include <QElapsedTimer>
 #include <QObject>
-#include <QPointer>
 #include <QProgressDialog>
 #include <memory>
 #include <string>
 
 class QWidget;
-class QWindow;
 
 // One long operation run on the GUI thread (see IAppServices::BeginProgress). A modal
 // QProgressDialog appears once the operation has run, or is expected to run, for half a
