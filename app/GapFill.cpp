@@ -92,10 +92,12 @@ void CTagwrightDlg::OnKeyFillGap() {
                        MessageBoxType::Ok);
     } else if (result == GapTrackResult::kDone) {
         // Boxes are kept inside the frame and, when there is one, the crop region.
+        // A crop region off the frame is no region.
         CRect bounds{0, 0, vm->GetWidth(), vm->GetHeight()};
         CRect crop;
-        if (lm->ReadCropFile(crop)) {
-            ClipBox(bounds, crop, bounds);
+        CRect inCrop;
+        if (lm->ReadCropFile(crop) && ClipBox(bounds, crop, inCrop)) {
+            bounds = inCrop;
         }
         BeginMessageBatch();
         const int stored = FillLabelGap(*lm, gap, boxes, bounds);
@@ -103,6 +105,11 @@ void CTagwrightDlg::OnKeyFillGap() {
         if (stored < 0) {
             ShowMessageBox("Fill (I): the labels changed meanwhile; nothing was filled.",
                            MessageBoxType::Ok);
+        } else if (stored == 0) {
+            ShowMessageBox(
+                "Fill (I): every box between lies outside the frame or the crop "
+                "region; nothing was filled.",
+                MessageBoxType::Ok);
         }
     }
     // Stopped with Escape: nothing was written, and nothing needs saying.
