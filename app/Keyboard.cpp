@@ -14,6 +14,7 @@ constexpr int VK_KEY_B = 0x42;
 constexpr int VK_KEY_C = 0x43;
 constexpr int VK_KEY_D = 0x44;
 constexpr int VK_KEY_E = 0x45;
+constexpr int VK_KEY_I = 0x49;
 constexpr int VK_KEY_L = 0x4C;
 constexpr int VK_KEY_N = 0x4E;
 constexpr int VK_KEY_T = 0x54;
@@ -175,6 +176,10 @@ bool CTagwrightDlg::PreTranslateMessage(const InputMessage& msg) {
                 lm->EndEditStep(f);
                 ReloadAndRefresh();
             }
+            return true;
+
+        case VK_KEY_I:
+            OnKeyFillGap();
             return true;
 
         case VK_KEY_L:

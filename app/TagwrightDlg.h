@@ -38,6 +38,7 @@ constexpr int MODE_TRACK = 0x40;
 //   app/FrameView.cpp      fitting, painting, coordinate conversion, overlay drawing
 //   app/MouseEditing.cpp   left-button editing, AddRoiAtCurrentFrame
 //   app/Tracking.cpp       InitTracker, TrackToNextFrame
+//   app/GapFill.cpp        OnKeyFillGap
 //   app/Keyboard.cpp       PreTranslateMessage
 //   app/Playback.cpp       play/pause, timer, speed, slider
 //   app/ContextMenu.cpp    right-click selection, pop-up menu, commands 20001..20005
@@ -88,6 +89,8 @@ class CTagwrightDlg : public IDialogEvents {
     void AbandonDraw();
     bool InitTracker(const CRect& rect);
     void TrackToNextFrame();
+    // The I key: fills the gap between the current label's box here and its previous box.
+    void OnKeyFillGap();
 
     // --- playback ---
     void TogglePlayback();

@@ -193,6 +193,9 @@ class BenchApp : public IAppServices {
     }
     void BeginWaitCursor() override {}
     void EndWaitCursor() override {}
+    void BeginProgress(const std::string&, int) override {}
+    bool StepProgress(int) override { return true; }
+    void EndProgress() override {}
     void DebugTrace(const std::string&) override {}
     std::unique_ptr<IDialogWindow> CreateDialogWindow(int templateId) override {
         return std::make_unique<BenchWindow>(templateId, CPoint{}, nullptr);

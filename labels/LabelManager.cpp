@@ -214,3 +214,12 @@ int CLabelManager::FirstFrameOfLabelFrom(int label, int from) const {
     auto it = idx->second.lower_bound(from);
     return it == idx->second.end() ? -1 : *it;
 }
+
+int CLabelManager::LastFrameOfLabelBefore(int label, int before) const {
+    auto idx = m_labelFrames.find(label);
+    if (idx == m_labelFrames.end()) {
+        return -1;
+    }
+    auto it = idx->second.lower_bound(before);
+    return it == idx->second.begin() ? -1 : *std::prev(it);
+}

@@ -55,6 +55,8 @@ class CLabelManager {
     // there is none.
     int FirstLabelledFrameFrom(int from) const;
     int FirstFrameOfLabelFrom(int label, int from) const;
+    // The last frame before `before` holding a record of `label`; -1 when there is none.
+    int LastFrameOfLabelBefore(int label, int before) const;
 
     int GetCurLabel() const { return m_nCurLabel; }
     void SetCurLabel(int label) { m_nCurLabel = label; }
@@ -99,6 +101,9 @@ class CLabelManager {
 
     // --- crop file and report ---
     int WriteCropFile(const CRect& rect);
+    // The crop region of the label folder's crop file, corners put in order; false when there
+    // is no such file or it holds no region.
+    bool ReadCropFile(CRect& out) const;
     bool WriteReport(const std::string& comment);
 
     // Re-inserts a record exactly as it was (used to undo the removal made at the start of an

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <cstdio>
+#include <fstream>
 #include <string>
 #include <tuple>
 #include <vector>
@@ -39,6 +40,26 @@ int CLabelManager::WriteCropFile(const CRect& rect) {
     }
     ShowMessage(kMsgCropWritten);
     return 1;
+}
+
+bool CLabelManager::ReadCropFile(CRect& out) const {
+    if (m_labelFolder.empty()) {
+        return false;
+    }
+    std::ifstream in(m_labelFolder / kCropFileName, std::ios::binary);
+    std::string line;
+    CRect r;
+    char c1 = 0, c2 = 0, c3 = 0;
+    if (!std::getline(in, line) ||
+        std::sscanf(line.c_str(), "%d %c %d %c %d %c %d", &r.left, &c1, &r.top, &c2, &r.right, &c3,
+                    &r.bottom) != 7 ||
+        c1 != ',' || c2 != ',' || c3 != ',') {
+        return false;
+    }
+    // Stored as dragged, so the corners may come in either order.
+    out = {std::min(r.left, r.right), std::min(r.top, r.bottom), std::max(r.left, r.right),
+           std::max(r.top, r.bottom)};
+    return out.left < out.right && out.top < out.bottom;
 }
 
 bool CLabelManager::WriteReport(const std::string& comment) {

@@ -8,6 +8,7 @@
 #include <QPushButton>
 
 #include "qt/QtDialogWindow.h"
+#include "qt/QtProgress.h"
 
 Q_LOGGING_CATEGORY(lcTagwrightKeys, "tagwright.keys", QtInfoMsg)
 
@@ -100,6 +101,22 @@ void QtAppServices::EndWaitCursor() {
     }
     --m_waitDepth;
     QApplication::restoreOverrideCursor();
+}
+
+QtAppServices::QtAppServices(QWidget* mainWindow) : m_mainWindow(mainWindow) {}
+
+QtAppServices::~QtAppServices() = default;
+
+void QtAppServices::BeginProgress(const std::string& text, int total) {
+    m_progress = std::make_unique<QtProgress>(m_mainWindow, text, total);
+}
+
+bool QtAppServices::StepProgress(int done) {
+    return m_progress ? m_progress->Step(done) : true;
+}
+
+void QtAppServices::EndProgress() {
+    m_progress.reset();
 }
 
 void QtAppServices::DebugTrace(const std::string& line) {

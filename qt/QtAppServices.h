@@ -1,10 +1,12 @@
 #pragma once
 
 #include <QLoggingCategory>
+#include <memory>
 
 #include "app/platform/IAppServices.h"
 
 class QWidget;
+class QtProgress;
 
 Q_DECLARE_LOGGING_CATEGORY(lcTagwrightKeys)
 
@@ -16,7 +18,8 @@ Q_DECLARE_LOGGING_CATEGORY(lcTagwrightKeys)
 // GUI thread only.
 class QtAppServices : public IAppServices {
   public:
-    explicit QtAppServices(QWidget* mainWindow = nullptr) : m_mainWindow(mainWindow) {}
+    explicit QtAppServices(QWidget* mainWindow = nullptr);
+    ~QtAppServices() override;
 
     // The window title of every message box.
     static const char* MessageBoxTitle() { return "KORVALEN Video Tagwright"; }
@@ -26,6 +29,10 @@ class QtAppServices : public IAppServices {
         const std::string& filter, const std::filesystem::path& initialDir) override;
     void BeginWaitCursor() override;
     void EndWaitCursor() override;
+    // A QtProgress over the main window (qt/QtProgress.h).
+    void BeginProgress(const std::string& text, int total) override;
+    bool StepProgress(int done) override;
+    void EndProgress() override;
     // One line to the logging category "tagwright.keys", off unless enabled, for example with
     // QT_LOGGING_RULES="tagwright.keys.debug=true".
     void DebugTrace(const std::string& line) override;
@@ -40,6 +47,7 @@ class QtAppServices : public IAppServices {
     QWidget* m_mainWindow = nullptr;
     CTagwrightDlg* m_mainDialog = nullptr;
     int m_waitDepth = 0;
+    std::unique_ptr<QtProgress> m_progress;
 };
 
 // "name|pattern|name|pattern||" (patterns separated by ';') as Qt name filters: each name is

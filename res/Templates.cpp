@@ -157,7 +157,7 @@ const DialogTemplate* FindDialogTemplate(int id) {
 }
 
 const std::string& HelpText() {
-    // Lines 1, 2, 5, 6, 9 and 15 end in a blank; 7, 8, 13 and 14 are empty; no final line break.
+    // Lines 1, 2, 5, 6, 9 and 15 end in a blank; 7, 8 and 14 are empty; no final line break.
     static const std::string text =
         "- 재생 관련 - \r\n"
         "SpaceBar : 동영상 재생. Toggle \r\n"
@@ -172,7 +172,8 @@ const std::string& HelpText() {
         "'c', 'C' : (C)opy & paste Labels. 현재 frame의 roi 항목을 모두 다음 frame으로 복사.\r\n"
         "'d', 'D', 'Delete' : (D)elete selected Roi. 선택된 ROI 항목 삭제\r\n"
         "'e', 'E': 현재 프레임의 모든 ROI항목 삭제\r\n"
-        "\r\n"
+        "'i', 'I' : (I)n-between fill. 현재 frame의 ROI와 같은 Label의 이전 ROI 사이 "
+        "frame을 모두 채움\r\n"
         "\r\n"
         "- etc - \r\n"
         "'t', 'T': (T)racking ROI\r\n"

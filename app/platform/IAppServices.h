@@ -25,6 +25,14 @@ class IAppServices {
         const std::string& filter, const std::filesystem::path& initialDir) = 0;
     virtual void BeginWaitCursor() = 0;
     virtual void EndWaitCursor() = 0;
+    // A long operation on the user-interface thread: BeginProgress before its first step,
+    // StepProgress after each (done of total), EndProgress at its end. A box with a bar and a
+    // way to stop appears only once the operation has run for half a second; meanwhile the
+    // window takes no input but Escape, which (like the box's button) asks the operation to
+    // stop: StepProgress then returns false. Timers keep ticking.
+    virtual void BeginProgress(const std::string& text, int total) = 0;
+    virtual bool StepProgress(int done) = 0;
+    virtual void EndProgress() = 0;
     // One debug trace line (off by default in the real program).
     virtual void DebugTrace(const std::string& line) = 0;
 

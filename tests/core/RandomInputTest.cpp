@@ -52,7 +52,7 @@ enum class Writes {
     Nothing,      // navigation, playback, labels, a press, a move, a right-click
     ShownFrame,   // D and Delete, E, the release that ends a draw or a move
     ShownOrNext,  // C (copies forward and carries a move along) and T (tracks onto the next)
-    LabelWide,    // the menu's delete-after and a class change: any frame of the label
+    LabelWide,    // the menu's delete-after, a class change, a fill (I): any frame of the label
     History,      // Ctrl+Z, Ctrl+Y: the frames of the step taken back or done again
 };
 
@@ -226,7 +226,7 @@ void RunOpen(World& w, const EventKind&, const Event& e) {
 }
 
 constexpr int kKeyB = 'B', kKeyC = 'C', kKeyD = 'D', kKeyE = 'E', kKeyL = 'L', kKeyN = 'N',
-              kKeyT = 'T';
+              kKeyT = 'T', kKeyI = 'I';
 
 // Every kind of input the generator makes, in one table. A new command is a new row.
 const EventKind kEventKinds[] = {
@@ -253,6 +253,7 @@ const EventKind kEventKinds[] = {
     {"L", 1, Writes::Nothing, kKeyL, Always, NoPick, RunKey},
     {"N", 2, Writes::Nothing, kKeyN, Always, NoPick, RunKey},
     {"T", 3, Writes::ShownOrNext, kKeyT, Always, NoPick, RunKey},
+    {"I", 2, Writes::LabelWide, kKeyI, Always, NoPick, RunKey},
     {"Ctrl+Z", 4, Writes::History, 'Z', Always, NoPick, RunCtrlKey},
     {"Ctrl+Y", 2, Writes::History, 'Y', Always, NoPick, RunCtrlKey},
     {"Ctrl+Shift+Z", 1, Writes::History, 'Z', Always, NoPick, RunCtrlShiftKey},

@@ -47,7 +47,8 @@ TEST_F(SideDialogsTest, HelpTextIsTheKeyReferenceLineForLine) {
         "'c', 'C' : (C)opy & paste Labels. 현재 frame의 roi 항목을 모두 다음 frame으로 복사.",
         "'d', 'D', 'Delete' : (D)elete selected Roi. 선택된 ROI 항목 삭제",
         "'e', 'E': 현재 프레임의 모든 ROI항목 삭제",
-        "",
+        "'i', 'I' : (I)n-between fill. 현재 frame의 ROI와 같은 Label의 이전 ROI 사이 frame을 "
+        "모두 채움",
         "",
         "- etc - ",
         "'t', 'T': (T)racking ROI",

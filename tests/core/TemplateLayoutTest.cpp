@@ -73,5 +73,5 @@ TEST(Templates, HelpTextHasEighteenLinesWithoutFinalBreak) {
     EXPECT_EQ(lines, 18u);
     EXPECT_NE(text.substr(text.size() - 2), "\r\n");
     EXPECT_EQ(text.find("- 재생 관련 - \r\n"), 0u);
-    EXPECT_NE(text.find("\r\n\r\n\r\n- etc - \r\n"), std::string::npos);
+    EXPECT_NE(text.find("채움\r\n\r\n- etc - \r\n"), std::string::npos);
 }

@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
 #include "LabelTestSupport.h"
+#include "labels/GapFill.h"
+#include "support/TreeSnapshot.h"
 
 namespace fs = std::filesystem;
 
@@ -258,3 +260,98 @@ TEST_F(LabelEditingTest, LabelledFrameSearchSkipsFramesWhoseRecordsWereDeleted) 
 }
 
 }  // namespace
+
+// Label 2's boxes as keyframes, other labels in the way, and a fill asked on `at`: the gap it
+// finds, the boxes the frames between get (straight-line boxes here; how boxes are found is the
+// caller's), and an undo that leaves the folder as it was, byte for byte.
+TEST_F(LabelEditingTest, FillLabelGapTable) {
+    struct Box {
+        int frame;
+        CRect rect;
+    };
+    struct Row {
+        const char* name;
+        std::vector<Box> label2;
+        std::vector<Box> label5;
+        int at;
+        CRect bounds;
+        GapLookup lookup;
+        int stored;
+        std::vector<Box> expect;  // label 2 afterwards, where it matters
+        int untouched;            // a frame left without label 2 (-1: none)
+    };
+    const CRect big{0, 0, 1000, 1000};
+    // clang-format off
+    const Row rows[] = {
+        {"distance 2", {{10, {0, 0, 10, 10}}, {12, {10, 20, 30, 40}}}, {}, 12, big,
+         GapLookup::kFound, 1, {{11, {5, 10, 20, 25}}}, 9},
+        {"distance 3", {{10, {0, 0, 30, 30}}, {13, {30, 60, 60, 90}}}, {}, 13, big,
+         GapLookup::kFound, 2, {{11, {10, 20, 40, 50}}, {12, {20, 40, 50, 70}}}, 14},
+        {"long, other labels between left alone",
+         {{10, {0, 0, 100, 100}}, {310, {300, 0, 400, 100}}},
+         {{11, {7, 7, 70, 70}}, {300, {1, 1, 9, 9}}}, 310, big, GapLookup::kFound, 299,
+         {{11, {1, 0, 101, 100}}, {160, {150, 0, 250, 100}}, {309, {299, 0, 399, 100}}}, 311},
+        {"the nearest earlier box splits the gap",
+         {{10, {0, 0, 10, 10}}, {14, {0, 0, 10, 10}}, {20, {6, 0, 16, 10}}}, {}, 20, big,
+         GapLookup::kFound, 5, {{15, {1, 0, 11, 10}}, {19, {5, 0, 15, 10}}}, 12},
+        {"a box of the label right before: refused",
+         {{10, {0, 0, 10, 10}}, {19, {0, 0, 10, 10}}, {20, {0, 0, 10, 10}}}, {}, 20, big,
+         GapLookup::kNothingBetween, -1, {}, -1},
+        // The bounds: the frame cut down to the crop region.
+        {"clipped to the bounds", {{1, {-40, -20, 20, 30}}, {4, {50, 40, 140, 130}}}, {}, 4,
+         {5, 5, 90, 70}, GapLookup::kFound, 2, {{2, {5, 5, 60, 63}}, {3, {20, 20, 90, 70}}}, -1},
+    };
+    // clang-format on
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        fs::remove_all(LabelFolder());
+        OpenFresh();
+        for (const Box& b : row.label2) {
+            Put(b.frame, 2, b.rect, 1);
+        }
+        for (const Box& b : row.label5) {
+            Put(b.frame, 5, b.rect);
+        }
+        // The hidden work folder holds what undo needs; the label files are what must return.
+        auto labelFiles = [this] {
+            TreeSnapshot t = SnapshotTree(LabelFolder());
+            for (auto it = t.begin(); it != t.end();) {
+                it = it->first.rfind(".tagwright", 0) == 0 ? t.erase(it) : std::next(it);
+            }
+            return t;
+        };
+        const TreeSnapshot before = labelFiles();
+        LabelGap gap;
+        ASSERT_EQ(FindLabelGap(store, 2, row.at, gap), row.lookup);
+        if (row.lookup != GapLookup::kFound) {
+            continue;
+        }
+        std::vector<CRect> boxes;
+        for (int f = gap.first + 1; f < gap.last; ++f) {
+            boxes.push_back(LinearGapBox(gap, f));
+        }
+        store.SetCurLabel(7);
+        EXPECT_EQ(FillLabelGap(store, gap, boxes, row.bounds), row.stored);
+        EXPECT_EQ(store.GetCurLabel(), 7);
+        for (const Box& b : row.expect) {
+            ROI roi;
+            ASSERT_TRUE(store.FindROI(2, b.frame, roi)) << b.frame;
+            EXPECT_EQ(roi.rect, b.rect) << b.frame;
+            EXPECT_EQ(roi.nClass, 1) << b.frame;
+        }
+        ROI none;
+        EXPECT_FALSE(store.FindROI(2, row.untouched, none));
+        for (const Box& b : row.label5) {
+            ROI roi;
+            ASSERT_TRUE(store.FindROI(5, b.frame, roi));
+            EXPECT_EQ(roi.rect, b.rect);
+        }
+        if (!row.label5.empty()) {
+            EXPECT_EQ(ReadFileBytes(FrameFile(11)), "1,0,101,100,2,1\r\n7,7,70,70,5,0\r\n");
+        }
+        CLabelManager::EditOutcome out;
+        ASSERT_TRUE(store.Undo(out));
+        EXPECT_EQ(out.viewFrame, row.at);
+        EXPECT_EQ(labelFiles(), before);
+    }
+}

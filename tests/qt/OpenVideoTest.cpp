@@ -2,8 +2,11 @@
 // picture area, and the arrow key steps through the hook to the next frame on screen.
 
 #include <QImage>
+#include <QTimer>
 #include <QWheelEvent>
 #include <QWindow>
+
+#include <fstream>
 
 #include <opencv2/imgproc.hpp>
 
@@ -173,4 +176,41 @@ TEST_F(RealMainDialog, PlainKClicksSkipAndSelectsLabelThirty) {
         window->Control(1010)->palette().color(QPalette::Active, QPalette::ButtonText);
     EXPECT_EQ(skip, QColor(255, 0, 0));
     EXPECT_EQ(label1, QColor(0, 0, 0));
+}
+
+// Escape during the fill of I, however early, stops it: nothing is written, and the key goes no
+// further (it would ask whether to quit).
+TEST_F(RealMainDialog, EscapeStopsTheFillAndNothingIsWritten) {
+    const std::filesystem::path folder = dir / "clip";
+    std::filesystem::create_directories(folder);
+    for (int f : {0, 7}) {
+        const CRect r = SampleBlobBox(options, f);
+        std::ofstream(folder / (std::to_string(f) + ".txt"), std::ios::binary)
+            << r.left << ',' << r.top << ',' << r.right << ',' << r.bottom << ",1,0\r\n";
+    }
+    dlg->SetVideoPath(video);
+    dlg->OnCommand(ID_OPEN_VIDEO);
+    ASSERT_TRUE(dlg->GetVideoManager()->SeekFrame(7));
+    dlg->RefreshView(1);
+    // Waiting when the fill starts, and so handled at its first step.
+    QCoreApplication::postEvent(window->windowHandle(),
+                                new QKeyEvent(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier));
+    bool boxShown = false;
+    QTimer::singleShot(3000, [&] {
+        if (QWidget* modal = QApplication::activeModalWidget()) {
+            boxShown = true;
+            modal->close();
+        }
+    });
+    QTest::keyClick(window->windowHandle(), Qt::Key_I);
+    EXPECT_FALSE(boxShown);
+    EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
+    for (int f = 1; f < 7; ++f) {
+        EXPECT_FALSE(std::filesystem::exists(folder / (std::to_string(f) + ".txt"))) << f;
+    }
+    EXPECT_EQ(dlg->GetModeFlags(), MODE_VIDEO_OPEN | MODE_IDLE);
+    EXPECT_EQ(window->GetControlText(IDC_STATIC_FRAME), "7");
+    // Input reaches the dialog again.
+    QTest::keyClick(window->windowHandle(), Qt::Key_Left);
+    EXPECT_EQ(window->GetControlText(IDC_STATIC_FRAME), "6");
 }

@@ -342,6 +342,25 @@ MessageBoxResult FakeAppServices::MessageBox(const std::string& text, MessageBox
     return r;
 }
 
+void FakeAppServices::BeginProgress(const std::string& text, int total) {
+    m_progress.push_back({text, total, 0, 0});
+    m_progressOpen = true;
+}
+
+bool FakeAppServices::StepProgress(int done) {
+    Progress& run = m_progress.back();
+    ++run.steps;
+    run.lastDone = done;
+    if (m_tickWindow != nullptr) {
+        m_tickWindow->DeliverModalTicks();
+    }
+    if (m_stopAfter >= 0 && run.steps >= m_stopAfter) {
+        m_stopAfter = -1;
+        return false;
+    }
+    return true;
+}
+
 std::optional<std::filesystem::path> FakeAppServices::OpenFileDialog(
     const std::string& filter, const std::filesystem::path& initialDir) {
     ++m_fileDialogCalls;

@@ -176,6 +176,9 @@ class FakeAppServices : public IAppServices {
         ++m_waitCursorUses;
     }
     void EndWaitCursor() override { --m_waitDepth; }
+    void BeginProgress(const std::string& text, int total) override;
+    bool StepProgress(int done) override;
+    void EndProgress() override { m_progressOpen = false; }
     void DebugTrace(const std::string& line) override { m_trace.push_back(line); }
     std::unique_ptr<IDialogWindow> CreateDialogWindow(int templateId) override;
     CTagwrightDlg* GetMainDialog() override { return m_mainDialog; }
@@ -199,6 +202,17 @@ class FakeAppServices : public IAppServices {
     int WaitDepth() const { return m_waitDepth; }
     int WaitCursorUses() const { return m_waitCursorUses; }
     const std::vector<std::string>& Trace() const { return m_trace; }
+    // The operator presses Escape during the next long operation after this many of its steps
+    // (-1: never). Each step also lets the modal tick window's timers expire, as in Qt.
+    void StopProgressAfter(int steps) { m_stopAfter = steps; }
+    struct Progress {
+        std::string text;
+        int total = 0;
+        int steps = 0;
+        int lastDone = 0;
+    };
+    const std::vector<Progress>& ProgressRuns() const { return m_progress; }
+    bool ProgressOpen() const { return m_progressOpen; }
     // The side window created from this template (nullptr when none was).
     FakeWindow* Window(int templateId) const;
 
@@ -215,4 +229,7 @@ class FakeAppServices : public IAppServices {
     int m_waitCursorUses = 0;
     std::vector<std::string> m_trace;
     std::map<int, FakeWindow*> m_windows;
+    std::vector<Progress> m_progress;
+    bool m_progressOpen = false;
+    int m_stopAfter = -1;
 };
