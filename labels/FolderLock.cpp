@@ -136,30 +136,30 @@ std::string CFolderLock::Content() const {
     return out.str();
 }
 
-bool CFolderLock::HolderIsGone(const LockHolder& other) {
+CFolderLock::HolderState CFolderLock::JudgeHolder(const LockHolder& other) {
     const bool sameMachine = !m_self.machine.empty() && !other.machine.empty()
                                  ? other.machine == m_self.machine
                                  : other.host == m_self.host;
     if (!sameMachine) {
-        return false;  // only its operator, or ours, can say
+        return HolderState::Elsewhere;  // only its operator, or ours, can say
     }
     if (!other.boot.empty() && !m_self.boot.empty() && other.boot != m_self.boot) {
-        return true;  // taken before this machine last started
+        return HolderState::Gone;  // taken before this machine last started
     }
     if (!ProcessAlive(other.pid)) {
-        return true;
+        return HolderState::Gone;
     }
     if (m_fs.IsNetworkFolder(m_path.parent_path())) {
-        return false;  // a live process of that number; a kernel lock there proves nothing
+        return HolderState::Alive;  // a live process of that number; a flock there proves nothing
     }
     // Its process number is in use, possibly by another program by now: the flock, which dies
     // with its holder, decides.
     int handle = -1;
     if (m_fs.LockFile(m_path, handle) == 0) {
         m_fs.Unlock(handle);
-        return true;
+        return HolderState::Gone;
     }
-    return false;
+    return HolderState::Alive;
 }
 
 CFolderLock::Result CFolderLock::Acquire(const fs::path& labelFolder,
@@ -221,8 +221,10 @@ CFolderLock::Result CFolderLock::Acquire(const fs::path& labelFolder,
             m_fs.Status(mine, kind, &serverNow) == 0 && lockTime > 0) {
             other.idleSeconds = serverNow > lockTime ? serverNow - lockTime : 0;
         }
-        const bool gone = HolderIsGone(other);
-        if (!gone && !(confirm && confirm(other))) {
+        const HolderState state = JudgeHolder(other);
+        // A live holder here keeps the folder whatever anyone answers.
+        if (state == HolderState::Alive ||
+            (state == HolderState::Elsewhere && !(confirm && confirm(other)))) {
             m_holder = other;
             result = Result::Held;
             break;

@@ -73,7 +73,8 @@ class CFolderLock {
     static std::filesystem::path LockPath(const std::filesystem::path& labelFolder);
 
   private:
-    bool HolderIsGone(const LockHolder& other);
+    enum class HolderState { Gone, Alive, Elsewhere };
+    HolderState JudgeHolder(const LockHolder& other);
     std::string Content() const;
 
     IFileSystem& m_fs;

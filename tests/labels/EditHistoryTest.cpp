@@ -68,6 +68,15 @@ TEST_F(EditHistoryTest, RemovedFilesComeBackAsTheyWereAndGoWhenTheHistoryIsForgo
     ASSERT_TRUE(store.Redo(out));
     EXPECT_FALSE(std::filesystem::exists(FrameFile(3)));
     EXPECT_EQ(parked().size(), 3u) << "the three removed files, kept aside";
+    // A parked file that no longer holds the step's bytes (another writer got at it) is not
+    // renamed back: the frame gets the bytes the step recorded.
+    const std::vector<std::string> names = parked();
+    WriteFileBytes(LabelFolder() / ".tagwright-tmp" / names[0], "9,9,9,9,9,0\r\n");
+    ASSERT_TRUE(store.Undo(out));
+    for (int f = 0; f <= 3; ++f) {
+        EXPECT_EQ(ReadFileBytes(FrameFile(f)), "1,2,30,40,1\r\n") << f;
+    }
+    ASSERT_TRUE(store.Redo(out));
 
     // Opening the video again forgets the steps, and with them the files kept for undo.
     ASSERT_TRUE(store.OpenVideo(VideoPath()));
