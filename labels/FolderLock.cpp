@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
+#include <cstring>
 #include <ctime>
 #include <random>
 #include <sstream>
@@ -90,14 +91,28 @@ bool ParseHolder(const std::string& text, LockHolder& out) {
     return any && !out.token.empty();
 }
 
-bool ProcessAlive(long pid) {
-    if (pid <= 0) {
+}  // namespace
+
+bool CFolderLock::ProcessRunning(long pid) {
+    if (pid <= 0 || (::kill(static_cast<pid_t>(pid), 0) != 0 && errno != EPERM)) {
         return false;
     }
-    return ::kill(static_cast<pid_t>(pid), 0) == 0 || errno == EPERM;
+    std::FILE* f = std::fopen(("/proc/" + std::to_string(pid) + "/stat").c_str(), "r");
+    if (f == nullptr) {
+        return true;  // no /proc to ask: the number is in use
+    }
+    char state = 0;
+    // "pid (name) state ...": the name may hold spaces and parentheses, the state follows the
+    // last closing one.
+    char buf[512] = {};
+    const size_t n = std::fread(buf, 1, sizeof buf - 1, f);
+    std::fclose(f);
+    const char* close = std::strrchr(buf, ')');
+    if (close != nullptr && close + 2 < buf + n) {
+        state = close[2];
+    }
+    return state != 'Z' && state != 'X';
 }
-
-}  // namespace
 
 std::string LockHolder::Describe() const {
     char when[32] = "?";
@@ -146,7 +161,7 @@ CFolderLock::HolderState CFolderLock::JudgeHolder(const LockHolder& other) {
     if (!other.boot.empty() && !m_self.boot.empty() && other.boot != m_self.boot) {
         return HolderState::Gone;  // taken before this machine last started
     }
-    if (!ProcessAlive(other.pid)) {
+    if (!ProcessRunning(other.pid)) {
         return HolderState::Gone;
     }
     if (m_fs.IsNetworkFolder(m_path.parent_path())) {

@@ -69,6 +69,10 @@ class CFolderLock {
     // is how other computers see that we are still at work.
     bool StillOurs();
 
+    // Whether a process of this machine is running: neither gone nor a zombie waiting to be
+    // reaped (one that was killed keeps its number until its parent notices).
+    static bool ProcessRunning(long pid);
+
     // Where the lock of a label folder lives.
     static std::filesystem::path LockPath(const std::filesystem::path& labelFolder);
 

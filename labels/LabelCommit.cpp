@@ -1,7 +1,6 @@
 // Write batches: how the store's changes reach the label folder all together or not at all, and
 // how a batch that a crash cut off is finished at the next open. See LabelManager.h.
 
-#include <signal.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -468,7 +467,7 @@ bool CLabelManager::RecoverInterruptedSteps() {
         long pid = 0;
         std::string owner;
         if (ParseProcessFolder(entry.name, pid, owner) && owner == host &&
-            (pid == static_cast<long>(::getpid()) || ::kill(static_cast<pid_t>(pid), 0) == 0)) {
+            (pid == static_cast<long>(::getpid()) || CFolderLock::ProcessRunning(pid))) {
             continue;  // a writer still at work (another store of ours, or a broken lock)
         }
         std::vector<IFileSystem::Entry> files;
