@@ -137,7 +137,7 @@ bool CLabelManager::CheckWritable() {
         return false;
     }
     if (m_bReadOnly) {
-        ShowMessage(FormatMessage(kMsgReadOnlyEdit, m_strHolder));
+        ShowMessage(m_strRefusal);
         return false;
     }
     if (m_pLock && m_pLock->IsHeld() && !m_pLock->StillOurs()) {
@@ -147,6 +147,7 @@ bool CLabelManager::CheckWritable() {
         }
         m_bReadOnly = true;
         m_strHolder = m_pLock->Holder().Describe();
+        m_strRefusal = FormatMessage(kMsgReadOnlyEdit, m_strHolder);
         ShowMessage(FormatMessage(kMsgLockLost, m_strHolder));
         return false;
     }
@@ -430,8 +431,9 @@ bool CLabelManager::CommitJournalled(std::vector<FileAction>& actions, int& erro
         // The change is committed and stays in memory; the folder gets it at the next open.
         // Until then nothing more is written here: a later change could be undone by the replay.
         m_bReadOnly = true;
-        m_strHolder = DiskErrorMessage(error, m_labelFolder);
-        ShowMessage(m_strHolder);
+        m_strRefusal =
+            std::string(kMsgBatchUnfinished) + "\n" + DiskErrorMessage(error, m_labelFolder);
+        ShowMessage(m_strRefusal);
     }
     return true;
 }

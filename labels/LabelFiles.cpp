@@ -83,6 +83,7 @@ void CLabelManager::CloseVideo() {
     m_bFolderUsable = false;
     m_bReadOnly = false;
     m_strHolder.clear();
+    m_strRefusal.clear();
 }
 
 bool CLabelManager::TakeFolder(const fs::path& folder) {
@@ -99,6 +100,7 @@ bool CLabelManager::TakeFolder(const fs::path& folder) {
     if (result == CFolderLock::Result::Held) {
         m_bReadOnly = true;
         m_strHolder = m_pLock->Holder().Describe();
+        m_strRefusal = FormatMessage(kMsgReadOnlyEdit, m_strHolder);
         m_pLock.reset();
         ShowMessage(FormatMessage(kMsgReadOnlyOpen, m_strHolder));
         return false;
@@ -147,7 +149,7 @@ bool CLabelManager::OpenVideo(const fs::path& videoPath) {
     // of the lock: a reader without it loads what the files hold now.
     if (m_bFolderUsable && TakeFolder(folder) && !RecoverInterruptedSteps()) {
         m_bReadOnly = true;
-        m_strHolder = kMsgRecoveryFailed;
+        m_strRefusal = kMsgRecoveryFailed;
     }
     LoadFolder(folder);
     return true;

@@ -296,6 +296,7 @@ class CLabelManager {
     std::unique_ptr<CFolderLock> m_pLock;
     bool m_bReadOnly = false;
     std::string m_strHolder;
+    std::string m_strRefusal;        // what an edit refused while read-only is told
     std::string m_strProcessFolder;  // name inside the hidden folder; empty until made
     unsigned long long m_nStageSerial = 0;
 

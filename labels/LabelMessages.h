@@ -49,6 +49,10 @@ inline constexpr const char* kMsgStepCompleted =
 inline constexpr const char* kMsgStepRolledBack =
     "The last change to these labels was cut off when the program stopped before any file "
     "changed. It has been rolled back: the labels are as they were before it.";
+// A change of several files whose renames failed twice after it was committed.
+inline constexpr const char* kMsgBatchUnfinished =
+    "The change could not be finished on the disk. It will be finished when the video is opened "
+    "again; until then the video is read-only here.";
 inline constexpr const char* kMsgRecoveryFailed =
     "A change cut off when the program stopped could not be finished; its files were kept in "
     "the folder \".tagwright-tmp\". The video is open read-only.";
