@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cerrno>
 #include <chrono>
 #include <climits>
 #include <cstdio>
@@ -191,6 +192,7 @@ int CLabelManager::ReadFolderRecords(const fs::path& folder, std::array<bool, 30
     }
 
     std::string buf;
+    bool readErrorShown = false;
     std::string path = folder.native() + "/";
     const size_t base = path.size();
     std::vector<ROI> records;
@@ -208,8 +210,14 @@ int CLabelManager::ReadFolderRecords(const fs::path& folder, std::array<bool, 30
         }
         path.resize(base);
         path += name;
-        if (m_fs.ReadFile(path, buf) != 0 ||
-            static_cast<long long>(buf.size()) > kMaxLabelFileBytes) {
+        const int e = m_fs.ReadFile(path, buf);
+        if (e == EIO && !readErrorShown) {
+            // A file the disk cannot give back is not one that is absent: the operator must
+            // hear of it before editing that frame would replace it.
+            readErrorShown = true;
+            ShowMessage(DiskErrorMessage(EIO, folder));
+        }
+        if (e != 0 || static_cast<long long>(buf.size()) > kMaxLabelFileBytes) {
             continue;
         }
         // Records of all files are gathered first and stored in key order below.

@@ -276,4 +276,27 @@ TEST_F(FaultInjectionTest, DeletionThatCannotParkItsFileLeavesItAndSaysSo) {
     EXPECT_TRUE(sawPark);
 }
 
+// A frame file the disk cannot give back at open is said, not passed over as if absent: an edit of
+// that frame would otherwise replace it.
+TEST_F(FaultInjectionTest, FrameFileThatCannotBeReadAtOpenIsTold) {
+    MakeFolder();
+    int told = 0;
+    for (int k = 0; k < 40; ++k) {
+        FaultyFileSystem faulty;
+        std::vector<std::string> messages;
+        CLabelManager store(faulty);
+        store.SetMessageSink([&](const std::string& m) { messages.push_back(m); });
+        faulty.Arm(k, EIO);
+        store.OpenVideo(Video());
+        const bool frameRead = faulty.FailedCall() == "ReadFile" && store.GetCount() < 11;
+        if (frameRead) {
+            ASSERT_EQ(messages.size(), 1u);
+            EXPECT_EQ(messages[0].rfind("The disk reported a read or write error", 0), 0u);
+            EXPECT_NE(messages[0].find(Folder().string()), std::string::npos);
+            ++told;
+        }
+    }
+    EXPECT_EQ(told, kFrames);  // each frame file's read, failed in turn
+}
+
 }  // namespace
