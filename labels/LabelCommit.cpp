@@ -6,7 +6,9 @@
 #include <cerrno>
 #include <climits>
 #include <cstdio>
+#include <mutex>
 #include <random>
+#include <set>
 #include <sstream>
 
 #include "labels/LabelFileFormat.h"
@@ -73,6 +75,16 @@ bool ParseJournal(const std::string& text, std::vector<JournalEntry>& out) {
     return false;
 }
 
+// The folders of this process's stores that are open: another store of ours may recover only
+// the folders of stores that are closed (one that kept a journal it could not finish).
+std::mutex g_liveMutex;
+std::set<std::string> g_liveFolders;
+
+bool LiveInThisProcess(const std::string& name) {
+    std::lock_guard<std::mutex> hold(g_liveMutex);
+    return g_liveFolders.count(name) != 0;
+}
+
 }  // namespace
 
 // --- this process's folder ---
@@ -89,6 +101,8 @@ int CLabelManager::EnsureProcessFolder() {
         m_strProcessFolder = std::string(kProcessPrefix) + std::to_string(::getpid()) + "-" +
                              std::to_string(++serial) + "." + std::to_string(rd() & 0xFFFFFF) +
                              "@" + HostName();
+        std::lock_guard<std::mutex> hold(g_liveMutex);
+        g_liveFolders.insert(m_strProcessFolder);
     }
     if (int e = EnsureRealFolder(m_fs, m_labelFolder / kTempFolderName)) {
         return e;
@@ -111,6 +125,8 @@ void CLabelManager::RemoveProcessFolder() {
         }
         m_fs.Remove(folder);
     }
+    std::lock_guard<std::mutex> hold(g_liveMutex);
+    g_liveFolders.erase(m_strProcessFolder);
     m_strProcessFolder.clear();
 }
 
@@ -469,7 +485,8 @@ bool CLabelManager::RecoverInterruptedSteps() {
         long pid = 0;
         std::string owner;
         if (ParseProcessFolder(entry.name, pid, owner) && owner == host &&
-            (pid == static_cast<long>(::getpid()) || CFolderLock::ProcessRunning(pid))) {
+            (pid == static_cast<long>(::getpid()) ? LiveInThisProcess(entry.name)
+                                                  : CFolderLock::ProcessRunning(pid))) {
             continue;  // a writer still at work (another store of ours, or a broken lock)
         }
         std::vector<IFileSystem::Entry> files;
