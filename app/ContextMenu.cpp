@@ -53,9 +53,10 @@ void CTagwrightDlg::OnDeleteLabelAfter() {
     BeginMessageBatch();
     // One step however many frames it touches; undone, it shows the frame the menu named.
     const int frame = m_pLabelManager->GetSelFrame();
-    m_pLabelManager->BeginEditStep();
-    m_pLabelManager->DeleteLabelAfter(frame, m_pLabelManager->GetSelLabel());
-    m_pLabelManager->EndEditStep(frame);
+    {
+        CLabelManager::StepScope step(*m_pLabelManager, frame);
+        m_pLabelManager->DeleteLabelAfter(frame, m_pLabelManager->GetSelLabel());
+    }
     m_app.EndWaitCursor();
     UpdateSliderMarks();  // the view stays, but the deleted stretch leaves the slider
     EndMessageBatch();

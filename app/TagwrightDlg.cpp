@@ -89,6 +89,10 @@ bool CTagwrightDlg::OnInitDialog() {
     m_pLabelManager->SetMessageSink([this](const std::string& text) { ShowStoreMessage(text); });
     m_pLabelManager->SetGoButtonSink(
         [this](int label, bool enabled) { SetGoButtonEnabled(label, enabled); });
+    // Taking over labels locked from another computer is the operator's call.
+    m_pLabelManager->SetQuestionSink([this](const std::string& text) {
+        return ShowMessageBox(text, MessageBoxType::YesNo) == MessageBoxResult::Yes;
+    });
 
     // Side dialogs live as long as this window, hidden until their buttons show them. Their
     // initialisation runs here, as a modeless creation would run it.
@@ -329,6 +333,8 @@ void CTagwrightDlg::ReturnToNoVideo() {
     // The previous video's records are all on disk already; dropping them and its GO buttons
     // keeps the palette from offering jumps into a video that is no longer open.
     if (m_pLabelManager != nullptr) {
+        // The folder's lock goes with the video, so another window may take the labels over.
+        m_pLabelManager->CloseVideo();
         // The palette keeps showing the current label, so the store keeps it too.
         const int current = m_pLabelManager->GetCurLabel();
         m_pLabelManager->ResetStore();

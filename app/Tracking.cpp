@@ -40,10 +40,9 @@ void CTagwrightDlg::TrackToNextFrame() {
         CRect box;
         if (m_pVideoManager->TrackNext(box)) {
             const int f = m_pVideoManager->CurrentFrameIndex();
-            m_pLabelManager->BeginEditStep();
+            CLabelManager::StepScope step(*m_pLabelManager, f);
             AddRoiAtCurrentFrame(box);
             m_pLabelManager->SelectROI(label, f);
-            m_pLabelManager->EndEditStep(f);
         }
         // Also after a lost track: the source has moved on, and the picture, slider and counter
         // must show the frame that edits now go to. Nothing is stored then; the selection and

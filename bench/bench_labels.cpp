@@ -6,6 +6,10 @@
 // It starts with the slider marks' recomputation after an edit on 100,000 labelled frames;
 // `bench_labels marks` runs only that part.
 // `bench_labels undo` runs only the last part.
+// `bench_labels sync` runs only what flushing to the disk costs: the class change over 100,000
+// frames with the flushes on against the same with them off, and a single edit's added latency.
+// Everywhere else the flushes are off, so that the store's own work is compared with plain file
+// calls that do not flush either.
 
 #include <fcntl.h>
 #include <time.h>
@@ -21,6 +25,7 @@
 #include <vector>
 
 #include "app/SliderMarks.h"
+#include "labels/FileSystem.h"
 #include "labels/LabelManager.h"
 
 namespace fs = std::filesystem;
@@ -323,6 +328,66 @@ void MeasureUndoOfDeletion(const fs::path& root, int frames, bool withLabel2, Sp
 // The load, per-frame and class-change parts.
 void RunLoadSaveAndClassChange(const fs::path& root, const Stopwatch& total);
 
+// A folder of `files` frame files with labels 1 and 2 each.
+void MakeTwoLabelFolder(const fs::path& folder, int files) {
+    fs::create_directories(folder);
+    for (int i = 0; i < files; ++i) {
+        WriteFile(folder / (std::to_string(i) + ".txt"), TwoRecordContent(i, 0));
+    }
+}
+
+// What the flushes cost: the class change of label 1 over the folder of `video` with them on
+// against off (on a freshly loaded store, nothing left to write back before),
+// and one drawn box on a frame of its own, many times, median of each.
+void MeasureFlushCost(const fs::path& video, int frames) {
+    // Both orders, best of each: whichever runs first on a shared machine pays for what the
+    // other left to write back.
+    Span change[2];
+    int nClass = 1;
+    for (const bool flush : {false, true, true, false}) {
+        SetRealFileSystemFlushes(flush);
+        CLabelManager store;
+        store.OpenVideo(video);
+        sync();
+        Stopwatch watch;
+        store.SetLabelClass(1, nClass++ % 3);
+        KeepBest(change[flush ? 1 : 0], watch.Elapsed());
+    }
+    std::vector<double> edit[2];
+    const int kEdits = 60;
+    for (const bool flush : {false, true}) {
+        SetRealFileSystemFlushes(flush);
+        CLabelManager store;
+        store.OpenVideo(video);
+        store.SetCurLabel(3);
+        sync();
+        for (int i = 0; i < kEdits; ++i) {
+            Stopwatch watch;
+            store.AddROI(frames + i, CRect{1, 1, 20 + i, 20 + (flush ? 1 : 0)}, 0, 0);
+            edit[flush ? 1 : 0].push_back(watch.Elapsed().wall * 1e3);
+        }
+    }
+    SetRealFileSystemFlushes(false);
+    for (auto& v : edit) {
+        std::sort(v.begin(), v.end());
+    }
+    const double off = edit[0][kEdits / 2];
+    const double on = edit[1][kEdits / 2];
+    std::printf("\n(best of 2)                                      wall        cpu\n");
+    std::printf("SetLabelClass over %d frames, flushed:     %7.3f s  %7.3f s\n", frames,
+                change[1].wall, change[1].cpu);
+    std::printf("the same without flushing:                       %7.3f s  %7.3f s\n",
+                change[0].wall, change[0].cpu);
+    std::printf(
+        "one drawn box (median of %d): %.3f ms flushed, %.3f ms without, %.3f ms added "
+        "(90th percentile flushed %.3f ms)\n",
+        kEdits, on, off, on - off, edit[1][kEdits * 9 / 10]);
+    // Flushing is waiting for the disk, not work of ours: the ratio is taken on wall time.
+    std::printf("RATIO class_change_synced_vs_unsynced %.3f\n", change[1].wall / change[0].wall);
+    std::printf("RATIO class_change_synced_vs_unsynced_cpu %.3f\n", change[1].cpu / change[0].cpu);
+    std::printf("RATIO single_edit_sync_added_ms %.3f\n", on - off);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -339,6 +404,14 @@ int main(int argc, char** argv) {
     const fs::path root = pattern;
     const Stopwatch total;
     std::printf("bench_labels: working in %s\n", root.c_str());
+    SetRealFileSystemFlushes(false);  // on only where the flushes themselves are measured
+    if (argc > 1 && std::string(argv[1]) == "sync") {
+        MakeTwoLabelFolder(root / "big", 100000);
+        MeasureFlushCost(root / "big.mp4", 100000);
+        std::error_code ec;
+        fs::remove_all(root, ec);
+        return 0;
+    }
     const bool onlyUndo = argc > 1 && std::string(argv[1]) == "undo";
     if (!onlyUndo) {
         RunLoadSaveAndClassChange(root, total);
@@ -378,11 +451,8 @@ void RunLoadSaveAndClassChange(const fs::path& root, const Stopwatch& total) {
     // --- a folder of 100,000 frame files with two records each ---
     const int kFiles = 100000;
     const fs::path big = root / "big";
-    fs::create_directories(big);
     auto t0 = Clock::now();
-    for (int i = 0; i < kFiles; ++i) {
-        WriteFile(big / (std::to_string(i) + ".txt"), TwoRecordContent(i, 0));
-    }
+    MakeTwoLabelFolder(big, kFiles);
     std::printf("created %d frame files in %.2f s\n", kFiles, Seconds(t0, Clock::now()));
 
     size_t bytes = 0;
@@ -488,6 +558,7 @@ void RunLoadSaveAndClassChange(const fs::path& root, const Stopwatch& total) {
                 rewrite.wall, rewrite.cpu);
     std::printf("RATIO class_change_vs_rewrite %.3f\n", change.cpu / rewrite.cpu);
     std::printf("RATIO class_change_vs_rewrite_wall %.3f\n", change.wall / rewrite.wall);
+    MeasureFlushCost(root / "big.mp4", kFiles);
     fs::remove_all(big);
     std::printf("(load, queries and class change: %.0f s)\n", total.Elapsed().wall);
 }

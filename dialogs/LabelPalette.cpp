@@ -132,12 +132,21 @@ void CTagwrightDlg::OnClassRadioClicked() {
         m_app.BeginWaitCursor();
         ReadClassFromRadios();
         BeginMessageBatch();
-        m_pLabelManager->BeginEditStep();
-        m_pLabelManager->SetLabelClass(label, m_nClass);
-        m_pLabelManager->EndEditStep(
-            m_pVideoManager != nullptr ? m_pVideoManager->CurrentFrameIndex() : -1);
+        {
+            CLabelManager::StepScope step(
+                *m_pLabelManager,
+                m_pVideoManager != nullptr ? m_pVideoManager->CurrentFrameIndex() : -1);
+            m_pLabelManager->SetLabelClass(label, m_nClass);
+        }
         EndMessageBatch();
-        ShowMessageBox(kClassChanged, MessageBoxType::Ok);
+        // A change that could not be written was taken back (and its reason shown): the radios
+        // then show the class that is stored, and nothing claims it was done.
+        if (m_pLabelManager->GetLabelClass(label) == m_nClass) {
+            ShowMessageBox(kClassChanged, MessageBoxType::Ok);
+        } else {
+            m_nClass = m_pLabelManager->GetLabelClass(label);
+            WriteClassToRadios();
+        }
         m_app.EndWaitCursor();
     } else {
         m_nClass = current;

@@ -119,7 +119,15 @@ bool CEditHistory::FinishRecording() {
 }
 
 std::string CEditHistory::NextParkedName() {
-    return std::to_string(++m_nParkedSerial) + ".txt";
+    return "p-" + std::to_string(++m_nParkedSerial);
+}
+
+bool CEditHistory::Close(bool all) {
+    if (m_nDepth == 0) {
+        return true;
+    }
+    m_nDepth = all ? 0 : m_nDepth - 1;
+    return m_nDepth == 0;
 }
 
 std::vector<std::string> CEditHistory::TakeDiscardedParked() {

@@ -20,6 +20,9 @@
 // last action can be undone however large it was.
 //
 // Ownership and threading: owned by the store, used on its thread only.
+// Which way a step is taken: back to its state before, or forward again to its state after.
+enum class StepDirection { Undo, Redo };
+
 class CEditHistory {
   public:
     static constexpr size_t kMaxSteps = 1000;
@@ -43,8 +46,9 @@ class CEditHistory {
         FrameState before;
         FrameState after;
         // When the step removed the frame's file, the file itself was moved aside under this
-        // name (in the store's parking folder) rather than deleted: while the step is done it
-        // is there, and undo moves it back instead of creating the file again. Empty when not.
+        // name (in the store's process folder) rather than deleted: while the step is done it
+        // is there, and undo moves it back (when it still holds the bytes the step recorded)
+        // instead of creating the file again. Empty when not.
         std::string parked;
     };
 
@@ -71,7 +75,10 @@ class CEditHistory {
 
     // --- the step being recorded ---
     // Steps opened while one is being recorded join it: only the outermost close ends it.
-    int& Depth() { return m_nDepth; }
+    // Open: true when this opens a new step. Close: true when the outermost closed (all: every
+    // level at once, for a step whose action never finished).
+    bool Open() { return m_nDepth++ == 0; }
+    bool Close(bool all = false);
     bool IsRecording() const { return m_bRecording; }
     // Starts recording a new step; the caller fills in its selection and count length.
     Step& StartRecording();
@@ -90,6 +97,13 @@ class CEditHistory {
     // The step an undo would revert / a redo would apply (nullptr when none).
     const Step* NextUndo() const { return CanUndo() ? &m_steps[m_nDone - 1] : nullptr; }
     const Step* NextRedo() const { return CanRedo() ? &m_steps[m_nDone] : nullptr; }
+    // The step the direction takes next, changeable (a redone deletion parks under a new name).
+    Step* NextStep(StepDirection d) {
+        if (d == StepDirection::Undo) {
+            return CanUndo() ? &m_steps[m_nDone - 1] : nullptr;
+        }
+        return CanRedo() ? &m_steps[m_nDone] : nullptr;
+    }
     void MarkUndone() { --m_nDone; }
     void MarkRedone() { ++m_nDone; }
 

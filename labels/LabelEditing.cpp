@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <climits>
-#include <system_error>
 
 #include "labels/LabelManager.h"
 #include "labels/LabelMessages.h"
@@ -15,6 +14,7 @@ constexpr int kTrackingModeBit = 0x40;
 
 int CLabelManager::AddROI(int frame, const CRect& rect, int nClass, int modeFlags) {
     StepScope step(*this);
+    BatchScope batch(*this);
     // A tracking step stores its result under the label being tracked, not the active one.
     const int label = (modeFlags & kTrackingModeBit) ? m_nSelLabel : m_nCurLabel;
     ROI roi;
@@ -50,6 +50,7 @@ int CLabelManager::DeleteSelectedROI(int frame) {
 
 int CLabelManager::SetSelectedRect(const CRect& rect) {
     StepScope step(*this);
+    BatchScope batch(*this);
     ROI* roi = FindSelectedRecord();
     if (roi == nullptr) {
         return 1;
@@ -63,6 +64,7 @@ int CLabelManager::SetSelectedRect(const CRect& rect) {
 
 int CLabelManager::DeleteFrameROIs(int frame) {
     StepScope step(*this);
+    BatchScope batch(*this);
     auto first = m_mapROI.lower_bound(Key{frame, INT_MIN});
     auto last = first;
     std::vector<int> labels;
@@ -85,27 +87,15 @@ int CLabelManager::DeleteFrameROIs(int frame) {
     }
     m_mapROI.erase(first, last);
     ++m_nRevision;
-    if (!m_bFolderUsable) {
-        ShowMessage(kMsgNoAccess);  // like every other write, the failure is told
-    } else if (frame >= 0) {
-        // The file goes directly; a folder carrying its name is not ours to remove.
-        std::error_code ec;
-        const std::filesystem::path target = FramePath(frame);
-        if (std::filesystem::symlink_status(target, ec).type() !=
-            std::filesystem::file_type::directory) {
-            if (!RemoveFrameFile(frame)) {
-                ShowMessage(kMsgNoAccess);  // the old lines would come back on the next load
-            } else {
-                NoteFrameFile(frame, nullptr);
-            }
-        }
-    }
+    // The file goes directly (parked for undo); a folder carrying its name is not ours.
+    m_pendingFrames.insert(frame);
     AdjustFrameCount(frame, 0, true);
     return 1;
 }
 
 int CLabelManager::CopyFrameToNext(int frame) {
     StepScope step(*this);
+    BatchScope batch(*this);
     if (frame == INT_MAX) {
         return 1;  // there is no next frame to copy to
     }
@@ -134,6 +124,7 @@ int CLabelManager::CopyFrameToNext(int frame) {
 
 int CLabelManager::DeleteLabelAfter(int frame, int label) {
     StepScope step(*this);
+    BatchScope batch(*this);
     auto idx = m_labelFrames.find(label);
     if (idx == m_labelFrames.end()) {
         return 1;
@@ -148,6 +139,7 @@ int CLabelManager::DeleteLabelAfter(int frame, int label) {
 
 int CLabelManager::SetLabelClass(int label, int nClass) {
     StepScope step(*this);
+    BatchScope batch(*this);
     auto idx = m_labelFrames.find(label);
     if (idx == m_labelFrames.end()) {
         return 1;

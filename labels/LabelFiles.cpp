@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cerrno>
 #include <chrono>
 #include <climits>
 #include <cstdio>
@@ -21,48 +22,19 @@ namespace {
 
 // Larger files cannot come from this program (a frame holds at most a few dozen lines); reading
 // them whole would only let a stray file exhaust memory.
-constexpr size_t kMaxLabelFileBytes = 64u << 20;
+constexpr long long kMaxLabelFileBytes = 64ll << 20;
 
-// Reads a whole file into `buf[0, len)`, reusing the buffer's storage between files.
-bool ReadWholeFile(const fs::path& path, std::string& buf, size_t& len) {
-    std::FILE* f = std::fopen(path.c_str(), "rb");
-    if (f == nullptr) {
-        return false;
+std::string IdleText(long long seconds) {
+    if (seconds < 0) {
+        return "an unknown time";
     }
-    // Unbuffered: fread then reads straight into our buffer.
-    std::setvbuf(f, nullptr, _IONBF, 0);
-    len = 0;
-    bool ok = true;
-    for (;;) {
-        if (len == buf.size()) {
-            if (buf.size() > kMaxLabelFileBytes) {
-                ok = false;  // too big to be ours: skipped whole
-                break;
-            }
-            buf.resize(
-                std::min(std::max<size_t>(buf.size() * 2, 64 * 1024), kMaxLabelFileBytes + 1));
-        }
-        const size_t want = buf.size() - len;
-        const size_t got = std::fread(&buf[len], 1, want, f);
-        len += got;
-        if (got < want) {
-            // End of file or an error; asking again would only cost another system call.
-            ok = !std::ferror(f);
-            break;
-        }
+    if (seconds < 120) {
+        return std::to_string(seconds) + " seconds";
     }
-    std::fclose(f);
-    return ok;
-}
-
-bool WriteWholeFile(const fs::path& path, const std::string& content) {
-    std::FILE* f = std::fopen(path.c_str(), "wb");
-    if (f == nullptr) {
-        return false;
+    if (seconds < 2 * 3600) {
+        return std::to_string(seconds / 60) + " minutes";
     }
-    bool ok = std::fwrite(content.data(), 1, content.size(), f) == content.size();
-    ok = (std::fclose(f) == 0) && ok;
-    return ok;
+    return std::to_string(seconds / 3600) + " hours";
 }
 
 void AppendLoadingTimeLog(const fs::path& log, const fs::path& folder, double seconds) {
@@ -100,29 +72,44 @@ fs::path CLabelManager::FramePath(int frame) const {
     return m_labelFolder / (std::to_string(frame) + ".txt");
 }
 
-bool CLabelManager::ReplaceFileAtomically(const fs::path& target, const std::string& content) {
-    const fs::path tmpDir = m_labelFolder / kTempFolderName;
-    const fs::path tmp = tmpDir / (target.filename().string() + ".tmp");
-    std::error_code ec;
-    // The hidden folder is made on first use (and again if someone removed it). It must be a
-    // folder of its own: through a link the temporary would be written, and after a failure
-    // removed, wherever the link points.
-    fs::file_type type = fs::symlink_status(tmpDir, ec).type();
-    if (type == fs::file_type::not_found) {
-        fs::create_directory(tmpDir, ec);
-        type = fs::symlink_status(tmpDir, ec).type();
+void CLabelManager::CloseVideo() {
+    DiscardHistory();
+    m_pendingFrames.clear();
+    m_stored.clear();
+    RemoveProcessFolder();
+    if (m_pLock) {
+        m_pLock->Release();
+        m_pLock.reset();
     }
-    if (type != fs::file_type::directory) {
+    m_bFolderUsable = false;
+    m_bReadOnly = false;
+    m_strHolder.clear();
+    m_strRefusal.clear();
+}
+
+bool CLabelManager::TakeFolder(const fs::path& folder) {
+    m_pLock = std::make_unique<CFolderLock>(m_fs);
+    const CFolderLock::Result result = m_pLock->Acquire(folder, [this](const LockHolder& holder) {
+        if (!m_questionSink) {
+            return false;
+        }
+        char text[1024];
+        std::snprintf(text, sizeof text, kMsgTakeOverStale, holder.Describe().c_str(),
+                      IdleText(holder.idleSeconds).c_str());
+        return m_questionSink(text);
+    });
+    if (result == CFolderLock::Result::Held) {
+        m_bReadOnly = true;
+        m_strHolder = m_pLock->Holder().Describe();
+        m_strRefusal = FormatMessage(kMsgReadOnlyEdit, m_strHolder);
+        m_pLock.reset();
+        ShowMessage(FormatMessage(kMsgReadOnlyOpen, m_strHolder));
         return false;
     }
-    if (!WriteWholeFile(tmp, content)) {
-        fs::remove(tmp, ec);
-        return false;
-    }
-    fs::rename(tmp, target, ec);
-    if (ec) {
-        std::error_code ignored;
-        fs::remove(tmp, ignored);
+    if (result == CFolderLock::Result::Error) {
+        // No lock can be made (a folder we may not write, a file where the hidden folder goes):
+        // the writes that follow fail the same way and say why, one by one.
+        m_pLock.reset();
         return false;
     }
     return true;
@@ -136,6 +123,7 @@ fs::path CLabelManager::LabelFolderOf(const fs::path& videoPath) {
 }
 
 bool CLabelManager::OpenVideo(const fs::path& videoPath) {
+    CloseVideo();
     ResetStore();
     const std::string path = videoPath.string();
     const size_t slash = path.find_last_of('/');
@@ -158,12 +146,18 @@ bool CLabelManager::OpenVideo(const fs::path& videoPath) {
     if (folder.empty() || status.type() == fs::file_type::not_found) {
         // A new video: its folder starts empty. When it cannot be made, the folder stays
         // unusable and every write reports the failure rather than landing elsewhere.
-        m_bFolderUsable = !folder.empty() && fs::create_directory(folder, ec) && !ec;
+        m_bFolderUsable = !folder.empty() && m_fs.MakeFolder(folder) == 0;
+        if (m_bFolderUsable) {
+            TakeFolder(folder);
+        }
         return false;
     }
     m_bFolderUsable = fs::is_directory(folder, ec);
-    if (m_bFolderUsable) {
-        SweepParkedFiles();
+    // A change cut off by a crash is finished before anything is read, and only by the holder
+    // of the lock: a reader without it loads what the files hold now.
+    if (m_bFolderUsable && TakeFolder(folder) && !RecoverInterruptedSteps()) {
+        m_bReadOnly = true;
+        m_strRefusal = kMsgRecoveryFailed;
     }
     LoadFolder(folder);
     return true;
@@ -198,41 +192,43 @@ int CLabelManager::ReadFolderRecords(const fs::path& folder, std::array<bool, 30
     if (!fs::is_directory(folder, ec)) {
         return 0;
     }
-    fs::directory_iterator it(folder, ec);
-    if (ec) {
+    std::vector<IFileSystem::Entry> entries;
+    // A listing that broke off keeps what it found; one that never began reads nothing.
+    if (m_fs.List(folder, entries) != 0 && entries.empty()) {
         return 0;
     }
 
     std::string buf;
+    bool readErrorShown = false;
+    std::string path = folder.native() + "/";
+    const size_t base = path.size();
     std::vector<ROI> records;
-    for (; it != fs::directory_iterator(); it.increment(ec)) {
-        if (ec) {
-            break;  // the listing broke off: keep what was read so far
-        }
-        const fs::directory_entry& entry = *it;
-        // The name without building another path object: this loop runs once per frame file.
-        const std::string& full = entry.path().native();
-        const size_t slash = full.find_last_of('/');
-        const std::string_view name = std::string_view(full).substr(slash + 1);
-        if (name == kCropFileName || name == kLoadingTimeLogName) {
-            continue;
-        }
-        std::error_code typeEc;
+    for (const IFileSystem::Entry& entry : entries) {
+        const std::string& name = entry.name;
         // Only regular files (through links): folders are skipped, and a FIFO or device named
         // like a frame file must not block or flood the loader.
-        if (!entry.is_regular_file(typeEc) || typeEc) {
+        if (name == kCropFileName || name == kLoadingTimeLogName ||
+            entry.kind != IFileSystem::Kind::File) {
             continue;
         }
         int frame = 0;
         if (!FrameFromFileName(name, frame)) {
             continue;
         }
-        size_t len = 0;
-        if (!ReadWholeFile(entry.path(), buf, len)) {
+        path.resize(base);
+        path += name;
+        const int e = m_fs.ReadFile(path, buf);
+        if (e == EIO && !readErrorShown) {
+            // A file the disk cannot give back is not one that is absent: the operator must
+            // hear of it before editing that frame would replace it.
+            readErrorShown = true;
+            ShowMessage(DiskErrorMessage(EIO, folder));
+        }
+        if (e != 0 || static_cast<long long>(buf.size()) > kMaxLabelFileBytes) {
             continue;
         }
         // Records of all files are gathered first and stored in key order below.
-        ParseLabelFileText(std::string_view(buf.data(), len), frame, records);
+        ParseLabelFileText(buf, frame, records);
     }
 
     StoreLoadedRecords(records, present, badLabelShown);
@@ -291,6 +287,7 @@ void CLabelManager::StoreLoadedRecords(std::vector<ROI>& records, std::array<boo
         }
     }
     AddLoadedCount(countedFrame, counted);
+    m_stored.clear();  // what was just read is what the files hold
 }
 
 void CLabelManager::AddLoadedCount(int frame, int count) {
@@ -308,39 +305,14 @@ void CLabelManager::AddLoadedCount(int frame, int count) {
 
 int CLabelManager::SaveFrame(int frame) {
     StepScope step(*this);
-    if (!m_bFolderUsable) {
-        ShowMessage(kMsgNoAccess);
-        return -1;
-    }
+    BatchScope batch(*this);
     if (frame < 0) {
+        if (!m_bFolderUsable) {
+            ShowMessage(DiskErrorMessage(EACCES, m_labelFolder));
+        }
         return -1;  // no file name exists for such a frame; the record lives in memory only
     }
-    std::string content;
-    for (auto it = m_mapROI.lower_bound(Key{frame, INT_MIN});
-         it != m_mapROI.end() && it->first.first == frame; ++it) {
-        AppendLabelLine(content, it->second);
-    }
     TouchFrame(frame);
-    const fs::path target = FramePath(frame);
-    if (content.empty()) {
-        // No records, no file. A folder that happens to carry the name is not ours to delete.
-        std::error_code ec;
-        const fs::file_status status = fs::symlink_status(target, ec);
-        if (status.type() == fs::file_type::not_found ||
-            status.type() == fs::file_type::directory) {
-            return 1;
-        }
-        if (!RemoveFrameFile(frame)) {
-            ShowMessage(kMsgNoAccess);
-            return -1;
-        }
-        NoteFrameFile(frame, nullptr);
-        return 1;
-    }
-    if (!ReplaceFileAtomically(target, content)) {
-        ShowMessage(kMsgNoAccess);
-        return -1;
-    }
-    NoteFrameFile(frame, &content);
-    return 1;
+    m_pendingFrames.insert(frame);
+    return batch.Finish() ? 1 : -1;
 }

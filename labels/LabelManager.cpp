@@ -5,16 +5,15 @@
 
 #include <algorithm>
 #include <climits>
-#include <fstream>
-#include <iterator>
 #include <map>
 #include <vector>
 
 #include "labels/LabelFileFormat.h"
 
-CLabelManager::CLabelManager() : m_pHistory(std::make_unique<CEditHistory>()) {}
+CLabelManager::CLabelManager(IFileSystem& fs)
+    : m_fs(fs), m_pHistory(std::make_unique<CEditHistory>()) {}
 CLabelManager::~CLabelManager() {
-    DiscardHistory();
+    CloseVideo();
 }
 
 void CLabelManager::ShowMessage(const std::string& text) const {
@@ -36,6 +35,8 @@ void CLabelManager::ResetStore() {
     m_listFrameCount.clear();
     m_nFrameCountLength = 0;
     m_uncounted.clear();
+    m_stored.clear();
+    m_pendingFrames.clear();
     m_nCurLabel = 1;
     m_strSelKey.clear();
     // Steps of another video (or of this one before it was loaded again) mean nothing now.
@@ -170,6 +171,7 @@ bool CLabelManager::FindROI(int label, int frame, ROI& out) const {
 
 void CLabelManager::RestoreROI(const ROI& roi) {
     StepScope step(*this);
+    BatchScope batch(*this);
     if (InsertRecord(roi)) {
         AdjustFrameCount(roi.nFrame, 1, false);
     }
@@ -177,9 +179,8 @@ void CLabelManager::RestoreROI(const ROI& roi) {
     // frame's records. Rewriting it anyway would turn a plain click into a file write (and, on
     // a folder that cannot be written, into an access message for nothing).
     if (m_bFolderUsable && roi.nFrame >= 0) {
-        std::ifstream in(FramePath(roi.nFrame), std::ios::binary);
-        const std::string text{std::istreambuf_iterator<char>(in),
-                               std::istreambuf_iterator<char>()};
+        std::string text;
+        m_fs.ReadFile(FramePath(roi.nFrame), text);
         std::vector<ROI> lines;
         ParseLabelFileText(text, roi.nFrame, lines);
         std::map<int, ROI> onDisk;  // a later line of a label wins, as in a load
@@ -195,6 +196,7 @@ void CLabelManager::RestoreROI(const ROI& roi) {
                    disk->second.rect == it->second.rect;
         }
         if (same && inStore == onDisk.size()) {
+            m_stored.erase(roi.nFrame);  // memory and file agree again
             return;
         }
     }

@@ -11,6 +11,8 @@
 #include <vector>
 
 #include "labels/EditHistory.h"
+#include "labels/FileSystem.h"
+#include "labels/FolderLock.h"
 #include "labels/ROI.h"
 
 // CLabelManager holds every ROI of the open video in memory and keeps the per-frame label files
@@ -21,20 +23,34 @@
 // GO-button sink (both optional; unset sinks drop their calls).
 //
 // Files: the label folder is kept as an explicit base path (never the process's working
-// directory). Per-frame files are replaced atomically (temporary file in a hidden sub-folder,
-// then rename), so a crash leaves each file wholly old or wholly new.
+// directory). Every file operation goes through an IFileSystem (the real one unless a test gives
+// another). Opening a video takes the folder's lock (CFolderLock): a folder that someone else
+// holds is opened read-only, and every change is then refused with a message naming the holder.
+//
+// Each editing operation is one write batch: its frames are changed in memory, then their files
+// are written together at the end of the operation. A batch of one file is a temporary file in
+// this process's own folder under ".tagwright-tmp", flushed and renamed over the frame's file. A
+// batch of several files stages them all, flushes the disk once, writes a journal naming every
+// rename (its appearance is the commit), renames, and removes the journal: a crash leaves the
+// batch wholly undone (no journal) or finished at the next open (journal). When a batch cannot
+// be written (full disk, read error, permissions, read-only), its frames go back in memory to what
+// their files hold, so the screen never shows what is not stored, and the operator is told.
 class CLabelManager {
   public:
     using MessageSink = std::function<void(const std::string& text)>;
     using GoButtonSink = std::function<void(int label, bool enabled)>;
+    // A Yes/No question to the operator; true for Yes.
+    using QuestionSink = std::function<bool(const std::string& text)>;
 
-    CLabelManager();
+    explicit CLabelManager(IFileSystem& fs = RealFileSystem());
     virtual ~CLabelManager();
     CLabelManager(const CLabelManager&) = delete;
     CLabelManager& operator=(const CLabelManager&) = delete;
 
     void SetMessageSink(MessageSink sink) { m_messageSink = std::move(sink); }
     void SetGoButtonSink(GoButtonSink sink) { m_goButtonSink = std::move(sink); }
+    // Without it, a lock left by another computer is never taken over.
+    void SetQuestionSink(QuestionSink sink) { m_questionSink = std::move(sink); }
 
     // --- store ---
     void ResetStore();
@@ -76,7 +92,16 @@ class CLabelManager {
     // label folder: created when nothing is there (false), loaded when something is (true).
     // When it cannot be created, is no folder, or the video's name is too short to leave a
     // folder beside the video, nothing is read and every later write reports the failure.
+    // Takes the folder's lock first: held by someone else, the folder is loaded read-only (the
+    // operator is told who holds it). With the lock, a change that a crash cut off is finished
+    // (or found never begun) before the load, and the operator is told.
     bool OpenVideo(const std::filesystem::path& videoPath);
+    // Lets go of the open folder: the undo history and this process's files in the hidden folder
+    // go, and the lock is released. The records stay until the next ResetStore.
+    void CloseVideo();
+    // True when the folder is open but someone else holds it; the holder as the message names it.
+    bool IsReadOnly() const { return m_bReadOnly; }
+    const std::string& ReadOnlyHolder() const { return m_strHolder; }
     int LoadFolder(const std::filesystem::path& folder);
     // Reads a label folder into the store exactly as LoadFolder does (same files, same lines,
     // same message for a bad label) but changes nothing on disk and notifies no GO button: for
@@ -117,18 +142,35 @@ class CLabelManager {
     // and closes it after the last; a step opened inside an open one joins it, and an editing
     // operation called outside any is a step of its own. `viewFrame` is the frame to show when
     // the step is undone or redone (-1 keeps the one given before, else its first frame).
+    // An action that ends in the same handler uses StepScope; one that spans several (a drag)
+    // opens and closes by hand.
     void BeginEditStep();
     void EndEditStep(int viewFrame);
+    class StepScope {
+      public:
+        explicit StepScope(CLabelManager& store, int viewFrame = -1)
+            : m_store(store), m_nViewFrame(viewFrame) {
+            m_store.BeginEditStep();
+        }
+        ~StepScope() { m_store.EndEditStep(m_nViewFrame); }
+        StepScope(const StepScope&) = delete;
+        StepScope& operator=(const StepScope&) = delete;
+        void SetViewFrame(int frame) { m_nViewFrame = frame; }
+
+      private:
+        CLabelManager& m_store;
+        int m_nViewFrame;
+    };
     struct EditOutcome {
         int viewFrame = -1;
         std::vector<int> labels;  // labels on the frames the step changed, before or after
         bool changed = false;     // some frame was restored
     };
     // Puts back every frame the last step changed (records, count and file, byte for byte, a
-    // file that did not exist removed again) and the selection before it. A file that cannot
-    // be written shows the store's message once; that frame then stays as it is in memory and
-    // on disk and the step stays to be undone again. False when there was nothing to undo or a
-    // frame could not be restored.
+    // file that did not exist removed again) and the selection before it, all files as one
+    // write batch. When the batch cannot be written the store's message says why, nothing
+    // changes in memory or on disk, and the step stays to be undone again. False when there was
+    // nothing to undo or the files could not be written.
     bool Undo(EditOutcome& out);
     // The same forwards: the state after the step that the last undo reverted.
     bool Redo(EditOutcome& out);
@@ -137,36 +179,73 @@ class CLabelManager {
     const CEditHistory& EditHistory() const { return *m_pHistory; }
 
   private:
-    // Makes an editing operation a step of its own unless the caller has opened one.
-    struct StepScope {
-        explicit StepScope(CLabelManager& m) : store(m) { store.BeginEditStep(); }
-        ~StepScope() { store.EndEditStep(-1); }
-        StepScope(const StepScope&) = delete;
-        StepScope& operator=(const StepScope&) = delete;
-        CLabelManager& store;
+    // --- write batches (labels/LabelCommit.cpp) ---
+    // One file change of a batch.
+    struct FileAction {
+        enum class Kind { Write, MoveBack, Remove };
+        int frame = 0;
+        Kind kind = Kind::Write;
+        std::string content;  // Write
+        std::string parked;   // MoveBack: the parked file to rename back; Remove: park under
+                              // this name (empty: delete outright)
     };
-    // Called before any change to a frame's records, count or file: the first time in a step,
-    // the frame's state (its file's bytes included) is recorded as it is now.
+    // Every editing operation is a batch; SaveFrame inside one only marks the frame, and the
+    // outermost batch writes the marked frames when it ends.
+    class BatchScope {
+      public:
+        explicit BatchScope(CLabelManager& store) : m_store(store) { ++m_store.m_nBatchDepth; }
+        ~BatchScope() { Finish(); }
+        BatchScope(const BatchScope&) = delete;
+        BatchScope& operator=(const BatchScope&) = delete;
+        // Writes the batch if this is the outermost; false when it could not be written.
+        bool Finish();
+
+      private:
+        CLabelManager& m_store;
+        bool m_bDone = false;
+        bool m_bResult = true;
+    };
+    bool CommitPending();
+    // Writes the actions as one batch (see the class comment). On failure before the commit
+    // point nothing changed on disk and the reason has been shown; false. Fills in park names.
+    bool CommitActions(std::vector<FileAction>& actions);
+    bool CommitOne(FileAction& action, int& error);
+    bool CommitJournalled(std::vector<FileAction>& actions, int& error);
+    // May this process write now? Shows why not.
+    bool CheckWritable();
+    void ShowDiskError(int error) const;
+    // Puts the frames back in memory as their files hold them.
+    void RevertToStored(const std::vector<int>& frames);
+    // This process's own folder inside the hidden folder: temporaries, staged files, parked files
+    // and the journal; made on first use.
+    std::filesystem::path ProcessFolder() const;
+    int EnsureProcessFolder();
+    void RemoveProcessFolder();
+    // At open, under the lock: finishes the journals of writers that are gone and empties their
+    // folders. False when a journal could not be finished.
+    bool RecoverInterruptedSteps();
+    // Takes the lock of the folder being opened; false when the folder is not ours to write.
+    bool TakeFolder(const std::filesystem::path& folder);
+
+    // Called before any change to a frame's records, count or file: the first time since the
+    // frame was last stored, its records are kept (to put back if the write fails); the first
+    // time in a step, the frame's state (its file's bytes included) is recorded as it is now.
     void TouchFrame(int frame);
     // A frame file was written (content) or removed (nullptr) during a step.
     void NoteFrameFile(int frame, const std::string* content);
-    // Moves one frame of a step to its state before (undo) or after: the file first, then,
-    // when that worked, the records and the count.
-    bool RestoreFrame(const CEditHistory::FrameChange& change, bool undo);
-    bool WriteFrameState(const CEditHistory::FrameChange& change, bool undo);
-    // Removes a frame file; during a step the file is parked instead, when it still holds
-    // what it held before the step. False when it could not be removed.
-    bool RemoveFrameFile(int frame);
-    std::filesystem::path ParkingFolder() const;
-    bool EnsureParkingFolder();
+    // The records, uncounted labels and count of a frame as the store holds them now.
+    void CaptureFrame(int frame, CEditHistory::FrameState& state) const;
+    // Replaces a frame's records, uncounted labels and count in memory.
+    void PutFrame(int frame, const CEditHistory::FrameState& state);
+    // The file change that takes one frame of a step to its state before (undo) or after.
+    bool PlanFrameState(CEditHistory::FrameChange& change, StepDirection direction,
+                        std::vector<FileAction>& actions);
     // Clears the history and deletes the files only it could have brought back.
     void DiscardHistory();
     void DeleteDiscardedParked();
-    // Empties the hidden folder of moved-aside files left by an earlier run.
-    void SweepParkedFiles();
-    void ApplyStep(bool undo, EditOutcome& out, bool& complete);
-    // Undo (true) or redo of one step, after closing a step left open.
-    bool TakeStep(bool undo, EditOutcome& out);
+    bool TakeStep(StepDirection direction, EditOutcome& out);
+    // Ends the step being recorded at its outermost close (all: whatever its depth).
+    void CloseStep(int viewFrame, bool all);
 
     using Key = std::pair<int, int>;  // (frame, label): the store's iteration order
 
@@ -198,10 +277,8 @@ class CLabelManager {
     // report).
     static std::filesystem::path BesideFolder(const std::filesystem::path& folder,
                                               const char* name);
-    // Replaces a file of the label folder atomically: content goes to a temporary file in the
-    // hidden sub-folder, which is then renamed over `target`. False on any failure; the old
-    // file is then unchanged and no temporary is left behind.
-    bool ReplaceFileAtomically(const std::filesystem::path& target, const std::string& content);
+    // The text of a frame's file from the store (empty: no file).
+    std::string FrameText(int frame) const;
 
     int m_nCurLabel = 1;
     std::string m_strSelKey;
@@ -225,8 +302,22 @@ class CLabelManager {
     std::filesystem::path m_labelFolder;
     bool m_bFolderUsable = false;
 
+    IFileSystem& m_fs;
+    std::unique_ptr<CFolderLock> m_pLock;
+    bool m_bReadOnly = false;
+    std::string m_strHolder;
+    std::string m_strRefusal;        // what an edit refused while read-only is told
+    std::string m_strProcessFolder;  // name inside the hidden folder; empty until made
+    unsigned long long m_nStageSerial = 0;
+
+    int m_nBatchDepth = 0;
+    std::set<int> m_pendingFrames;  // frames to write when the outermost batch ends
+    // Frames changed in memory since their files were last written, as the files hold them.
+    std::map<int, CEditHistory::FrameState> m_stored;
+
     MessageSink m_messageSink;
     GoButtonSink m_goButtonSink;
+    QuestionSink m_questionSink;
 
     std::unique_ptr<CEditHistory> m_pHistory;
 };

@@ -34,8 +34,19 @@ int CLabelManager::WriteCropFile(const CRect& rect) {
     const std::string line = std::to_string(rect.left) + "," + std::to_string(rect.top) + "," +
                              std::to_string(rect.right) + "," + std::to_string(rect.bottom) +
                              "\r\n";
-    if (!m_bFolderUsable || !ReplaceFileAtomically(m_labelFolder / kCropFileName, line)) {
-        ShowMessage(kMsgNoAccess);
+    if (!CheckWritable()) {
+        return -1;
+    }
+    int error = EnsureProcessFolder();
+    if (error == 0) {
+        error = ReplaceFile(m_fs, ProcessFolder() / "crop.tmp", m_labelFolder / kCropFileName, line,
+                            true);
+    }
+    if (error == 0) {
+        error = m_fs.SyncFolder(m_labelFolder);
+    }
+    if (error != 0) {
+        ShowDiskError(error);
         return -1;
     }
     ShowMessage(kMsgCropWritten);

@@ -209,7 +209,7 @@ TEST_F(UndoRedo, UnwritableFolderTellsOnceAndKeepsEachFrameAsOnDisk) {
     app.ClearBoxes();
     EXPECT_TRUE(CtrlKey(VK_Z));
     ASSERT_EQ(app.Boxes().size(), 1u);
-    EXPECT_EQ(app.Boxes()[0].text, kNoAccess);
+    EXPECT_EQ(app.Boxes()[0].text.substr(0, app.Boxes()[0].text.find('\n')), kNoAccess);
     EXPECT_EQ(Folder(), filesAfter);
     EXPECT_EQ(StoreState(), storeAfter);
 
@@ -219,17 +219,15 @@ TEST_F(UndoRedo, UnwritableFolderTellsOnceAndKeepsEachFrameAsOnDisk) {
     EXPECT_EQ(Folder(), filesBefore);
     EXPECT_EQ(StoreState(), storeBefore);
 
-    // A redo while blocked removes the files that only held label 1 (removal needs no
-    // temporary) but cannot rewrite 3.txt: each frame stays as its file is.
+    // A redo while blocked could remove the files that only held label 1 (removal needs no
+    // temporary) but cannot rewrite 3.txt: the step is all or nothing, so nothing moves.
     fs::remove_all(hidden);
     WriteFileBytes(hidden, "in the way");
     app.ClearBoxes();
     EXPECT_TRUE(CtrlKey(VK_Y));
     EXPECT_EQ(app.Boxes().size(), 1u);
-    EXPECT_FALSE(fs::exists(m_folder / "4.txt"));
-    EXPECT_FALSE(HasRoi(*this, 1, 4));
-    EXPECT_EQ(ReadFileBytes(m_folder / "3.txt"), "30,40,90,100,1,0\n150,60,210,120,2,1\n");
-    EXPECT_TRUE(HasRoi(*this, 1, 3));
+    EXPECT_EQ(Folder(), filesBefore);
+    EXPECT_EQ(StoreState(), storeBefore);
 
     fs::remove(hidden);
     EXPECT_TRUE(CtrlKey(VK_Y));

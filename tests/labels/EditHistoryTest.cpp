@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "LabelTestSupport.h"
 #include "labels/EditHistory.h"
 #include "support/TreeSnapshot.h"
@@ -46,9 +48,18 @@ TEST_F(EditHistoryTest, RemovedFilesComeBackAsTheyWereAndGoWhenTheHistoryIsForgo
         WriteLabelFile(std::to_string(f) + ".txt", "1,2,30,40,1\r\n");  // five columns
     }
     ASSERT_TRUE(store.OpenVideo(VideoPath()));
-    const std::filesystem::path parking = LabelFolder() / ".tagwright-tmp" / "undo";
+    // Parked files live in the writing store's own folder inside the hidden one.
+    const auto parked = [this] {
+        std::vector<std::string> names = StrayTemporaries();
+        names.erase(
+            std::remove_if(names.begin(), names.end(),
+                           [](const std::string& n) { return n.find("/p-") == std::string::npos; }),
+            names.end());
+        return names;
+    };
     store.DeleteLabelAfter(0, 1);
     ASSERT_FALSE(std::filesystem::exists(FrameFile(3)));
+    EXPECT_EQ(parked().size(), 3u);
     CLabelManager::EditOutcome out;
     ASSERT_TRUE(store.Undo(out));
     for (int f = 0; f <= 3; ++f) {
@@ -56,17 +67,29 @@ TEST_F(EditHistoryTest, RemovedFilesComeBackAsTheyWereAndGoWhenTheHistoryIsForgo
     }
     ASSERT_TRUE(store.Redo(out));
     EXPECT_FALSE(std::filesystem::exists(FrameFile(3)));
-    EXPECT_EQ(ListFolderNames(parking).size(), 3u) << "the three removed files, kept aside";
+    EXPECT_EQ(parked().size(), 3u) << "the three removed files, kept aside";
+    // A parked file that no longer holds the step's bytes (another writer got at it) is not
+    // renamed back: the frame gets the bytes the step recorded.
+    const std::vector<std::string> names = parked();
+    WriteFileBytes(LabelFolder() / ".tagwright-tmp" / names[0], "9,9,9,9,9,0\r\n");
+    ASSERT_TRUE(store.Undo(out));
+    for (int f = 0; f <= 3; ++f) {
+        EXPECT_EQ(ReadFileBytes(FrameFile(f)), "1,2,30,40,1\r\n") << f;
+    }
+    ASSERT_TRUE(store.Redo(out));
 
     // Opening the video again forgets the steps, and with them the files kept for undo.
     ASSERT_TRUE(store.OpenVideo(VideoPath()));
-    EXPECT_TRUE(ListFolderNames(parking).empty());
+    EXPECT_TRUE(parked().empty());
     EXPECT_EQ(Frame(3).size(), 0u);
 
-    // A file kept aside by a run that crashed goes at the next open, and is never read as labels.
-    WriteFileBytes(parking / "7", "1,2,30,40,1\r\n");
+    // A file kept aside by a writer that crashed goes at the next open, and is never read as
+    // labels.
+    const std::filesystem::path dead = LabelFolder() / ".tagwright-tmp" / "proc-1-1.1@elsewhere";
+    std::filesystem::create_directories(dead);
+    WriteFileBytes(dead / "p-7", "1,2,30,40,1\r\n");
     ASSERT_TRUE(store.OpenVideo(VideoPath()));
-    EXPECT_TRUE(ListFolderNames(parking).empty());
+    EXPECT_FALSE(std::filesystem::exists(dead));
     EXPECT_EQ(store.GetCount(), 1) << "frame 0 alone: the kept file is no label file";
 }
 

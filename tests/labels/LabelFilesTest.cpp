@@ -113,7 +113,7 @@ TEST_F(LabelStoreTest, SaveFrameWritesSixColumnsWithCrLfInTheStoresOrder) {
     EXPECT_EQ(store.SaveFrame(0), 1);
     EXPECT_EQ(ReadFileBytes(FrameFile(0)), "10,20,110,220,2,0\r\n0,0,50,50,5,2\r\n");
     // The temporary is renamed into place: nothing remains beside it.
-    EXPECT_TRUE(fs::is_empty(LabelFolder() / ".tagwright-tmp"));
+    EXPECT_EQ(StrayTemporaries(), std::vector<std::string>{});
     EXPECT_EQ(ListNames(LabelFolder()), (std::vector<std::string>{".tagwright-tmp", "0.txt"}));
 }
 
@@ -292,7 +292,8 @@ TEST_F(LabelStoreTest, NegativeFramesNeverGetAFile) {
     EXPECT_EQ(store.AddROI(-1, CRect{1, 1, 2, 2}, 0, 0), 2);
     EXPECT_EQ(store.GetCount(), 1);
     EXPECT_EQ(store.SaveFrame(-1), -1);
-    EXPECT_EQ(ListNames(LabelFolder()), std::vector<std::string>{});
+    EXPECT_EQ(ListNames(LabelFolder()), std::vector<std::string>{".tagwright-tmp"});  // the lock
+    EXPECT_EQ(StrayTemporaries(), std::vector<std::string>{});
     EXPECT_EQ(store.GetFrameCountLength(), 0);
     EXPECT_TRUE(messages.empty());
 }
@@ -306,7 +307,7 @@ TEST_F(LabelStoreTest, LoadFolderOnSomethingElseThanAFolderDoesNothing) {
     EXPECT_FALSE(fs::exists(dir / "loading_time_log.txt"));
 }
 
-TEST_F(LabelStoreTest, FileInPlaceOfTheLabelFolderFailsEveryWriteAndKeepsMemory) {
+TEST_F(LabelStoreTest, FileInPlaceOfTheLabelFolderFailsEveryWriteAndTakesTheEditBack) {
     WriteFileBytes(LabelFolder(), "not a folder");
     EXPECT_TRUE(store.OpenVideo(VideoPath()));
     EXPECT_EQ(goButtonCalls, 0);
@@ -317,8 +318,8 @@ TEST_F(LabelStoreTest, FileInPlaceOfTheLabelFolderFailsEveryWriteAndKeepsMemory)
     EXPECT_EQ(CountOf(kNoAccess), 1);
     EXPECT_EQ(store.SaveFrame(3), -1);
     EXPECT_EQ(CountOf(kNoAccess), 2);
-    EXPECT_EQ(store.GetCount(), 1);
-    EXPECT_EQ(store.GetFrameCount(3), 1);
+    EXPECT_EQ(store.GetCount(), 0);
+    EXPECT_EQ(store.GetFrameCount(3), 0);
     EXPECT_EQ(store.WriteCropFile(CRect{1, 2, 3, 4}), -1);
     EXPECT_EQ(CountOf(kNoAccess), 3);
     EXPECT_FALSE(store.WriteReport("comment"));
@@ -333,7 +334,7 @@ TEST_F(LabelStoreTest, FolderThatCannotBeCreatedFailsEveryWrite) {
     EXPECT_FALSE(fs::exists(dir / "no"));
     store.AddROI(0, CRect{1, 1, 2, 2}, 0, 0);
     EXPECT_EQ(CountOf(kNoAccess), 1);
-    EXPECT_EQ(store.GetCount(), 1);
+    EXPECT_EQ(store.GetCount(), 0);
     EXPECT_EQ(ListNames(dir.Path()), std::vector<std::string>{});
 }
 
@@ -343,15 +344,14 @@ TEST_F(LabelStoreTest, DirectoryInPlaceOfAFrameFileFailsThatWriteOnly) {
     store.SetCurLabel(2);
     EXPECT_EQ(store.AddROI(5, CRect{1, 1, 2, 2}, 0, 0), 2);
     EXPECT_EQ(CountOf(kNoAccess), 1);
-    EXPECT_EQ(store.SaveFrame(5), -1);
-    EXPECT_EQ(CountOf(kNoAccess), 2);
-    EXPECT_EQ(store.GetFrameCount(5), 1);  // the change stays in memory
+    EXPECT_EQ(store.GetFrameCount(5), 0);  // taken back: it was never stored
+    EXPECT_EQ(store.SaveFrame(5), 1);      // nothing to store: the folder is not ours
     EXPECT_TRUE(fs::is_directory(FrameFile(5) / "keep"));
-    EXPECT_TRUE(fs::is_empty(LabelFolder() / ".tagwright-tmp"));  // no temporary left behind
+    EXPECT_EQ(StrayTemporaries(), std::vector<std::string>{});  // no temporary left behind
 
     store.AddROI(6, CRect{1, 1, 2, 2}, 0, 0);  // other frames are fine
     EXPECT_EQ(ReadFileBytes(FrameFile(6)), "1,1,2,2,2,0\r\n");
-    EXPECT_EQ(CountOf(kNoAccess), 2);
+    EXPECT_EQ(CountOf(kNoAccess), 1);
 }
 
 TEST_F(LabelStoreTest, BlockedTemporaryFolderFailsTheWriteAndKeepsTheOldFile) {
@@ -365,7 +365,7 @@ TEST_F(LabelStoreTest, BlockedTemporaryFolderFailsTheWriteAndKeepsTheOldFile) {
     EXPECT_EQ(ReadFileBytes(FrameFile(5)), "1,1,2,2,2,0\r\n");
     ROI roi;
     ASSERT_TRUE(store.FindROI(2, 5, roi));
-    EXPECT_EQ(roi.rect, (CRect{7, 7, 9, 9}));
+    EXPECT_EQ(roi.rect, (CRect{1, 1, 2, 2}));  // the move is taken back: the file still holds this
 }
 
 TEST_F(LabelStoreTest, ReloadGivesBackWhatWasSaved) {

@@ -39,6 +39,20 @@ class LabelStoreTest : public ::testing::Test {
         WriteFileBytes(LabelFolder() / name, bytes);
     }
 
+    // Files under the hidden folder other than the lock: temporaries a write left behind.
+    std::vector<std::string> StrayTemporaries() const {
+        std::vector<std::string> names;
+        const std::filesystem::path hidden = LabelFolder() / ".tagwright-tmp";
+        std::error_code ec;
+        for (std::filesystem::recursive_directory_iterator it(hidden, ec), end; !ec && it != end;
+             it.increment(ec)) {
+            if (it->is_regular_file() && it->path().filename() != "lock") {
+                names.push_back(it->path().lexically_relative(hidden).string());
+            }
+        }
+        return names;
+    }
+
     static ROI MakeRoi(int frame, int label, int nClass, CRect rect) {
         ROI roi;
         roi.nFrame = frame;
@@ -54,10 +68,11 @@ class LabelStoreTest : public ::testing::Test {
         return list;
     }
 
+    // Messages whose first line is `text` (a file error names the folder on the next line).
     int CountOf(const std::string& text) const {
         int n = 0;
         for (const auto& m : messages) {
-            n += m == text ? 1 : 0;
+            n += m.substr(0, m.find('\n')) == text ? 1 : 0;
         }
         return n;
     }

@@ -10,6 +10,7 @@
 #include "labels/LabelManager.h"
 #include "qt/QtMarkedSlider.h"
 #include "res/Resource.h"
+#include "support/TempDir.h"
 
 namespace {
 
@@ -25,6 +26,8 @@ class SliderMarksPaint : public MainWindowFixture {
         window->SetSliderRange(IDC_SLIDER, 0, kFrames, false);
         // The handle rests at the top position, where no frame is labelled.
         window->SetSliderPos(IDC_SLIDER, kFrames);
+        // Only what is stored is kept: the labels need a folder to live in.
+        store.OpenVideo(dir / "marks.mp4");
         AddStretch(1, 100, 199);
         AddStretch(2, 500, 500);
         AddStretch(2, 700, 720);
@@ -44,6 +47,7 @@ class SliderMarksPaint : public MainWindowFixture {
 
     static constexpr Rgb kCurrent{0, 0, 255};
     QtMarkedSlider* slider = nullptr;
+    TempDir dir;
     CLabelManager store;
     CSliderMarks marks;
 };

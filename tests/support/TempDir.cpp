@@ -8,7 +8,12 @@
 
 #include <unistd.h>
 
+#include "labels/FileSystem.h"
+
 TempDir::TempDir() {
+    // What tests write is gone after a power cut anyway, and on a shared machine every flush to
+    // the disk costs milliseconds: the label store's flushes are switched off where tests run.
+    SetRealFileSystemFlushes(false);
     std::string pattern =
         (std::filesystem::temp_directory_path() / "tagwright-test-XXXXXX").string();
     if (mkdtemp(pattern.data()) == nullptr) {
