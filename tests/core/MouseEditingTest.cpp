@@ -176,7 +176,8 @@ TEST_F(MouseEditing, DrawWithAnotherActiveLabelKeepsLabelOnesRoi) {
 
 struct MoveCase {
     const char* name;
-    CPoint to;  // where the grab point is released, frame pixels
+    CPoint to;               // where the grab point is released, frame pixels
+    CPoint resize = {0, 0};  // a window size the drag passes through (none when 0)
 };
 
 class MoveRoi : public MouseEditing, public ::testing::WithParamInterface<MoveCase> {};
@@ -195,11 +196,15 @@ TEST_P(MoveRoi, RewritesItsFrameFile) {
     EXPECT_EQ(dlg.GetModeFlags(), MODE_VIDEO_OPEN | MODE_IDLE | MODE_GRAB);
     EXPECT_EQ(Store().GetSelLabel(), 1);
     EXPECT_EQ(Store().GetCurLabel(), 1) << "grabbing a ROI makes its label the active one";
+    if (GetParam().resize.x > 0) {
+        wnd.Resize(GetParam().resize.x, GetParam().resize.y);
+    }
     const CPoint b = FrameToClient(GetParam().to);
     wnd.MouseMove(b);
     wnd.LButtonUp(b);
 
-    const CPoint d = dlg.ViewPointToImage(b - a);
+    // The pointer's travel over the frame, whatever the picture's scale was at either end.
+    const CPoint d = GetParam().to - CPoint{220, 170};
     ASSERT_NE(d, (CPoint{0, 0}));
     const CRect moved = kRoiA.Offset(d.x, d.y);
     EXPECT_EQ(ReadLabelFile(video, 0), LabelLine(moved, 1, 0));
@@ -209,11 +214,12 @@ TEST_P(MoveRoi, RewritesItsFrameFile) {
     EXPECT_EQ(dlg.GetModeFlags(), MODE_VIDEO_OPEN | MODE_IDLE);
 }
 
-INSTANTIATE_TEST_SUITE_P(MouseEditing, MoveRoi,
-                         ::testing::Values(MoveCase{"Diagonal", {250, 190}},
-                                           MoveCase{"Horizontal", {190, 170}},
-                                           MoveCase{"Vertical", {220, 120}}),
-                         [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(
+    MouseEditing, MoveRoi,
+    ::testing::Values(MoveCase{"Diagonal", {250, 190}}, MoveCase{"Horizontal", {190, 170}},
+                      MoveCase{"Vertical", {220, 120}},
+                      MoveCase{"AcrossAShrinkingResize", {250, 190}, {1024, 760}}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(MouseEditing, ClickOnRoiWithoutMovementWritesNothingButSelectsAndTracks) {
     const auto video = MakeVideo();
