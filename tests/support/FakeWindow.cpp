@@ -276,9 +276,6 @@ bool FakeWindow::KeyDown(int vk) {
 }
 
 bool FakeWindow::KeyDownAt(int vk, std::uint32_t time, bool repeat) {
-    if (static_cast<std::int32_t>(time - m_clock) > 0) {
-        m_clock = time;
-    }
     InputMessage msg;
     msg.type = InputMessage::Type::KeyDown;
     msg.vkCode = vk;
@@ -286,6 +283,13 @@ bool FakeWindow::KeyDownAt(int vk, std::uint32_t time, bool repeat) {
     msg.shift = m_shiftDown;
     msg.time = time;
     msg.repeat = repeat;
+    return Send(msg);
+}
+
+bool FakeWindow::Send(const InputMessage& msg) {
+    if (static_cast<std::int32_t>(msg.time - m_clock) > 0) {
+        m_clock = msg.time;
+    }
     return m_handler != nullptr && m_handler->PreTranslateMessage(msg);
 }
 

@@ -142,6 +142,8 @@ class FakeWindow : public IDialogWindow {
     // A key-down made by the window system at `time` (a repeat when the key is held). It is
     // handled when it arrives, or, when the clock is already later (a step still ran), then.
     bool KeyDownAt(int vk, std::uint32_t time, bool repeat);
+    // Any key-down or wheel message with its own time, handled as KeyDownAt handles keys.
+    bool Send(const InputMessage& msg);
     // Another window or a grab took the pointer: the button is up without a release here.
     void LoseGrab();
     bool Wheel(int delta);
