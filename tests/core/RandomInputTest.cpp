@@ -6,9 +6,9 @@
 // ticks that put them right, lost tracks, and held keys as timed auto-repeat streams on a clock
 // that a step advances. After every event a table of invariants is checked; none of them knows
 // how a handler works, only what the operator is promised, read from what is on screen: the
-// frame's number stamped in its pixels and the counter. Ctrl+Z and Ctrl+Y are events too, and at the end of each
-// sequence undoing every step must give back the label folder it started from. A failure prints
-// the seed and the shortest sequence found that still fails.
+// frame's number stamped in its pixels and the counter. Ctrl+Z and Ctrl+Y are events too, and at
+// the end of each sequence undoing every step must give back the label folder it started from. A
+// failure prints the seed and the shortest sequence found that still fails.
 //
 // TAGWRIGHT_RANDOM_SEQUENCES sets how many sequences run (scripts/random-input runs many more),
 // TAGWRIGHT_RANDOM_SEED the first seed.
@@ -37,9 +37,9 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// A small clip keeps thousands of sequences fast; the frame on screen is read from the counter,
-// so the clip's stamp need not stay readable under the outlines.
-constexpr int kFrames = 12;
+// A small clip keeps thousands of sequences fast. It is long enough that a jump from its start
+// to its end lands ahead of the frame index (more than 48 frames on), where frames show "n?".
+constexpr int kFrames = 64;
 constexpr int kWidth = 160;
 constexpr int kHeight = 120;
 constexpr int kEventsPerSequence = 40;
@@ -167,7 +167,8 @@ void PickWheel(World& w, const EventKind&, Event& e) {
     e.a = w.Chance(50) ? 120 : -120;
 }
 void PickSlider(World& w, const EventKind&, Event& e) {
-    e.a = w.Rand(0, kFrames);  // the top position is one past the last frame
+    // Mostly near the labels at the start; the top position is one past the last frame.
+    e.a = w.Chance(50) ? w.Rand(0, 3) : w.Rand(0, kFrames);
 }
 void PickDigit(World& w, const EventKind&, Event& e) {
     e.a = '0' + w.Rand(1, 9);
@@ -287,8 +288,7 @@ void RunHeldKey(World& w, const EventKind&, const Event& e) {
     wnd.SetPaintCost(e.menu);
     const std::uint32_t down = wnd.TickCount() + 1000;
     const std::uint32_t up = down + static_cast<std::uint32_t>(e.b);
-    for (std::uint32_t t = down; static_cast<std::int32_t>(t - up) < 0;
-         t += t == down ? 660 : 40) {
+    for (std::uint32_t t = down; static_cast<std::int32_t>(t - up) < 0; t += t == down ? 660 : 40) {
         InputMessage msg;
         msg.type = e.a != 0 ? InputMessage::Type::KeyDown : InputMessage::Type::MouseWheel;
         msg.vkCode = e.a;
@@ -420,8 +420,8 @@ std::string Describe(const Event& e) {
     if (k.pick == PickPoint || k.pick == PickMenu || k.pick == PickResize) {
         out << " at " << e.a << "," << e.b;
     } else if (k.pick == PickHeldKey) {
-        out << " 0x" << std::hex << e.a << std::dec << " for " << e.b << " ms, steps of "
-            << e.menu << " ms";
+        out << " 0x" << std::hex << e.a << std::dec << " for " << e.b << " ms, steps of " << e.menu
+            << " ms";
     } else if (k.pick != NoPick) {
         out << " " << e.a;
     }
@@ -470,8 +470,9 @@ Observation Observe(const World& w) {
 
 fs::path SharedClip();
 
-// The frame whose number the picture shows in its pixels: the stamp, or where outlines cover
-// it, the frame of the clip that differs from the picture in the fewest pixels.
+// The frame whose number the picture shows in its pixels: the frame of the clip that differs
+// from the picture in the fewest pixels. Frames differ at least in their stamped number; the
+// stamp alone cannot be read back, as an outline across it can flip two bits and pass parity.
 int FrameInPixels(const cv::Mat& picture) {
     static const std::vector<cv::Mat> frames = [] {
         std::vector<cv::Mat> out;
@@ -484,10 +485,6 @@ int FrameInPixels(const cv::Mat& picture) {
     }();
     if (picture.empty()) {
         return -1;
-    }
-    const int stamped = ReadStampedIndex(picture);
-    if (stamped >= 0) {
-        return stamped;
     }
     int best = -1;
     int fewest = INT_MAX;
@@ -585,7 +582,8 @@ std::string WritesOnlyWhereAllowed(const Check& c) {
     if (changed.empty()) {
         return {};
     }
-    const bool frameBound = c.kind.writes != Writes::ClassChange && c.kind.writes != Writes::History;
+    const bool frameBound =
+        c.kind.writes != Writes::ClassChange && c.kind.writes != Writes::History;
     if (frameBound && c.kind.writes != Writes::Nothing && !c.before.exact) {
         return std::string(c.kind.name) + " changed " + changed.front() +
                " while the counter showed " + std::to_string(c.before.shown) + "?";
@@ -612,7 +610,8 @@ std::string WritesOnlyWhereAllowed(const Check& c) {
         }
         if (!allowed) {
             return std::string(c.kind.name) + " with frame " + std::to_string(onScreen) +
-                   " on screen changed " + name;
+                   " in the picture (counter " + std::to_string(c.before.shown) + ") changed " +
+                   name;
         }
     }
     return {};
@@ -739,9 +738,11 @@ bool StartWorld(World& w, std::uint32_t seed) {
         return false;
     }
     std::map<int, std::vector<ROI>> files;
-    const int count = w.Rand(0, 6);
+    // Mostly on the first frames, so that a frame often holds two or three labels; some far
+    // on, where N and GO jump ahead of the frame index.
+    const int count = w.Rand(0, 8);
     for (int i = 0; i < count; ++i) {
-        const int frame = w.Rand(0, kFrames - 1);
+        const int frame = w.Chance(70) ? w.Rand(0, 2) : w.Rand(0, kFrames - 1);
         const int label = w.Rand(1, 3);
         const int x = w.Rand(10, kWidth - 40);
         const int y = w.Rand(10, kHeight - 35);
@@ -811,8 +812,9 @@ std::string UndoEverything(World& w, const Observation& opened) {
     }
     CLabelManager* store = w.h->dlg.GetLabelManager();
     for (int i = 0; store != nullptr && store->CanUndo(); ++i) {
-        if (i > kEventsPerSequence + 2) {
-            return "Ctrl+Z still has steps to undo after one per event";
+        // A held key makes a step per repeat: at most one per 40 ms of a 3 s hold.
+        if (i > kEventsPerSequence * 80) {
+            return "Ctrl+Z still has steps to undo after more than the events could make";
         }
         w.h->wnd.SetCtrlDown(true);
         w.h->wnd.KeyDown('Z');
@@ -854,7 +856,7 @@ Failure RunSequence(std::uint32_t seed, std::vector<Event>& events, bool generat
         const Observation after = Observe(w);
         if ((after.flags & MODE_GRAB) == 0) {
             w.move.reset();
-        } else if (kind.code == kKeyC && kind.run == RunKey) {
+        } else if (w.move && w.move->frame != w.h->dlg.GetLabelManager()->GetSelFrame()) {
             StartMove(w, w.h->wnd.GetCursorPos());  // C carried the move to the next frame
         }
         for (const Invariant& inv : kInvariants) {
