@@ -465,6 +465,24 @@ TEST_F(MouseEditing, DeleteKeyDuringADrawKeepsTheRoiThePressHeldOut) {
     EXPECT_FALSE(HasRoi(*this, 2, 0));
 }
 
+// A second button during a move ends it unchanged: the right press neither retargets the drag
+// to the ROI under it nor opens the menu on its release.
+TEST_F(MouseEditing, ASecondButtonEndsAMoveUnchanged) {
+    const auto video = OpenWith({MakeRoi(0, 1, 0, kRoiA), MakeRoi(0, 2, 0, kRoiB)});
+    ASSERT_FALSE(video.empty());
+    const std::string before = ReadLabelFile(video, 0);
+    wnd.LButtonDown(FrameToClient({220, 170}));
+    const CPoint overB = FrameToClient({70, 190});
+    wnd.MouseMove(overB);
+    wnd.RButtonDown(overB);
+    EXPECT_EQ(dlg.GetModeFlags(), MODE_VIDEO_OPEN | MODE_IDLE);
+    wnd.LButtonUp(FrameToClient({120, 100}));
+    dlg.OnContextMenu({500, 400});  // the right button's release comes last
+    EXPECT_EQ(ReadLabelFile(video, 0), before);
+    EXPECT_TRUE(wnd.MenuCalls().empty());
+    EXPECT_EQ(Store().GetSelLabel(), 1);
+}
+
 // A gesture of the left button ends with its release wherever that happens; left pending, a
 // later, unrelated release would finish it from an anchor that no longer exists.
 struct OutsideReleaseCase {

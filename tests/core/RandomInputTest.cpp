@@ -159,6 +159,26 @@ void PickPoint(World& w, const EventKind&, Event& e) {
     e.b = p.y;
 }
 
+// A second button during a drag: mostly on another ROI of the frame than the one pressed.
+void PickSecondButton(World& w, const EventKind& k, Event& e) {
+    PickPoint(w, k, e);
+    CLabelManager* lm = w.h->dlg.GetLabelManager();
+    CVideoManager* vm = w.h->dlg.GetVideoManager();
+    std::vector<ROI> rois;
+    if (vm != nullptr && w.Chance(80)) {
+        lm->GetFrameROIs(vm->CurrentFrameIndex(), rois);
+    }
+    for (const ROI& r : rois) {
+        if (r.nLabel != lm->GetSelLabel()) {
+            const CPoint p = w.h->FrameToClient({(r.rect.left + r.rect.right) / 2,
+                                                 (r.rect.top + r.rect.bottom) / 2});
+            e.a = p.x;
+            e.b = p.y;
+            break;
+        }
+    }
+}
+
 void PickMenu(World& w, const EventKind& k, Event& e) {
     PickPoint(w, k, e);
     e.menu = w.Chance(70) ? ID_DELETE_LABEL_AFTER : 0;
@@ -372,7 +392,7 @@ const EventKind kEventKinds[] = {
      RunReleaseLostToMenu},
     {"pointer grab lost", 1, Writes::Nothing, 0, ButtonDown, NoPick, RunLoseGrab},
     {"right press", 3, Writes::Nothing, 0, Always, PickPoint, RunRightPress},
-    {"second button", 3, Writes::Nothing, 0, ButtonDown, PickPoint, RunRightPress},
+    {"second button", 4, Writes::Nothing, 0, ButtonDown, PickSecondButton, RunRightPress},
     {"resize", 2, Writes::Nothing, 0, Always, PickResize, RunResize},
     {"index tick", 2, Writes::Nothing, 0, Always, NoPick, RunIndexTick},
     {"held key", 3, Writes::Stream, 0, Always, PickHeldKey, RunHeldKey},
@@ -417,7 +437,8 @@ std::string Describe(const Event& e) {
     const EventKind& k = kEventKinds[e.kind];
     std::ostringstream out;
     out << k.name;
-    if (k.pick == PickPoint || k.pick == PickMenu || k.pick == PickResize) {
+    if (k.pick == PickPoint || k.pick == PickMenu || k.pick == PickResize ||
+        k.pick == PickSecondButton) {
         out << " at " << e.a << "," << e.b;
     } else if (k.pick == PickHeldKey) {
         out << " 0x" << std::hex << e.a << std::dec << " for " << e.b << " ms, steps of " << e.menu
