@@ -60,8 +60,9 @@ struct World {
     std::mt19937 rng;
     std::shared_ptr<ScriptedTrackerState> tracker;
     std::optional<MoveStart> move;
-    // What the last event promised to leave behind; checked by the invariants.
-    std::optional<ROI> expectedMove;
+    // What the last release promised for the move under way: the ROIs of the move's frame as
+    // they must be after it (the pressed one shifted, every other one as it was).
+    std::optional<std::vector<ROI>> expectedMove;
     std::string lateWrite;  // a held key's step that wrote after its release
 
     int Rand(int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(rng); }
@@ -170,8 +171,8 @@ void PickSecondButton(World& w, const EventKind& k, Event& e) {
     }
     for (const ROI& r : rois) {
         if (r.nLabel != lm->GetSelLabel()) {
-            const CPoint p = w.h->FrameToClient({(r.rect.left + r.rect.right) / 2,
-                                                 (r.rect.top + r.rect.bottom) / 2});
+            const CPoint p = w.h->FrameToClient(
+                {(r.rect.left + r.rect.right) / 2, (r.rect.top + r.rect.bottom) / 2});
             e.a = p.x;
             e.b = p.y;
             break;
@@ -258,15 +259,29 @@ void RunMove(World& w, const EventKind&, const Event& e) {
     w.h->wnd.MouseMove({e.a, e.b});
 }
 void RunRelease(World& w, const EventKind&, const Event& e) {
-    if (w.move && w.h->PictureRect().Contains({e.a, e.b})) {
-        // The pressed box shifted by the pointer's travel over the frame, cut to the frame.
+    CLabelManager* lm = w.h->dlg.GetLabelManager();
+    CVideoManager* vm = w.h->dlg.GetVideoManager();
+    std::vector<ROI> rois;
+    if (w.move && vm != nullptr && w.h->PictureRect().Contains({e.a, e.b})) {
+        lm->GetFrameROIs(w.move->frame, rois);
+    }
+    for (ROI& r : rois) {
+        // Only the pressed box moves, and only while its frame is on screen and no crop mode
+        // (CROP pressed during the drag) makes the release a crop: by the pointer's travel over
+        // the frame, cut to the frame. A drop is as wrong as a move of another box.
+        if (r.nLabel != w.move->label || vm->CurrentFrameIndex() != w.move->frame ||
+            (w.h->dlg.GetModeFlags() & MODE_CROP) != 0) {
+            continue;
+        }
         const CPoint to = ToFrame(w, {e.a, e.b});
-        CRect r = w.move->box.Offset(to.x - w.move->at.x, to.y - w.move->at.y);
-        const int fw = w.h->dlg.GetVideoManager()->GetWidth();
-        const int fh = w.h->dlg.GetVideoManager()->GetHeight();
-        r = {std::clamp(r.left, 0, fw), std::clamp(r.top, 0, fh), std::clamp(r.right, 0, fw),
-             std::clamp(r.bottom, 0, fh)};
-        w.expectedMove = DialogHarness::MakeRoi(w.move->frame, w.move->label, 0, r);
+        const CRect m = w.move->box.Offset(to.x - w.move->at.x, to.y - w.move->at.y);
+        const int fw = vm->GetWidth();
+        const int fh = vm->GetHeight();
+        r.rect = {std::clamp(m.left, 0, fw), std::clamp(m.top, 0, fh), std::clamp(m.right, 0, fw),
+                  std::clamp(m.bottom, 0, fh)};
+    }
+    if (!rois.empty()) {
+        w.expectedMove = rois;
     }
     w.h->wnd.LButtonUp({e.a, e.b});
 }
@@ -639,21 +654,27 @@ std::string WritesOnlyWhereAllowed(const Check& c) {
 }
 
 // A move writes the pressed box shifted by the pointer's travel over the frame (cut to the
-// frame), measured at the picture's scale when each point was taken.
+// frame), measured at the picture's scale when each point was taken, and no other box.
 std::string MoveIsThePointersTravel(const Check& c) {
-    const std::optional<ROI>& want = c.w.expectedMove;
-    if (!want || ChangedFiles(c.before, c.after).empty()) {
+    if (!c.w.expectedMove) {
         return {};
     }
-    ROI got;
-    if (!c.w.h->dlg.GetLabelManager()->FindROI(want->nLabel, want->nFrame, got) ||
-        got.rect != want->rect) {
-        char text[160];
-        std::snprintf(text, sizeof text, "label %d on frame %d is %d,%d,%d,%d, not %d,%d,%d,%d",
-                      want->nLabel, want->nFrame, got.rect.left, got.rect.top, got.rect.right,
-                      got.rect.bottom, want->rect.left, want->rect.top, want->rect.right,
-                      want->rect.bottom);
-        return text;
+    const std::vector<ROI>& want = *c.w.expectedMove;
+    std::vector<ROI> got;
+    c.w.h->dlg.GetLabelManager()->GetFrameROIs(want.front().nFrame, got);
+    for (const ROI& r : want) {
+        const ROI* now = nullptr;
+        for (const ROI& g : got) {
+            now = g.nLabel == r.nLabel ? &g : now;
+        }
+        if (now == nullptr || now->rect != r.rect) {
+            const CRect n = now != nullptr ? now->rect : CRect{};
+            char text[160];
+            std::snprintf(text, sizeof text, "label %d on frame %d is %d,%d,%d,%d, not %d,%d,%d,%d",
+                          r.nLabel, r.nFrame, n.left, n.top, n.right, n.bottom, r.rect.left,
+                          r.rect.top, r.rect.right, r.rect.bottom);
+            return text;
+        }
     }
     return {};
 }
