@@ -26,6 +26,7 @@
 #include <random>
 #include <sstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <opencv2/imgproc.hpp>
@@ -407,7 +408,7 @@ const EventKind kEventKinds[] = {
      RunReleaseLostToMenu},
     {"pointer grab lost", 1, Writes::Nothing, 0, ButtonDown, NoPick, RunLoseGrab},
     {"right press", 3, Writes::Nothing, 0, Always, PickPoint, RunRightPress},
-    {"second button", 4, Writes::Nothing, 0, ButtonDown, PickSecondButton, RunRightPress},
+    {"second button", 8, Writes::Nothing, 0, ButtonDown, PickSecondButton, RunRightPress},
     {"resize", 2, Writes::Nothing, 0, Always, PickResize, RunResize},
     {"index tick", 2, Writes::Nothing, 0, Always, NoPick, RunIndexTick},
     {"held key", 3, Writes::Stream, 0, Always, PickHeldKey, RunHeldKey},
@@ -878,6 +879,9 @@ Failure RunSequence(std::uint32_t seed, std::vector<Event>& events, bool generat
         return {0, "the sequence could not be set up"};
     }
     Observation opened = Observe(w);
+    // Nothing changes between two events, so what one event left is what the next one starts
+    // from: each state is observed once.
+    Observation after = opened;
     const std::size_t n = generate ? kEventsPerSequence : events.size();
     for (std::size_t i = 0; i < n; ++i) {
         if (generate) {
@@ -885,7 +889,7 @@ Failure RunSequence(std::uint32_t seed, std::vector<Event>& events, bool generat
         }
         const Event& e = events[i];
         const EventKind& kind = kEventKinds[e.kind];
-        const Observation before = Observe(w);
+        const Observation before = std::move(after);
         w.h->app.ClearAnswers();
         for (int j = 0; j < 3; ++j) {
             w.h->app.QueueAnswer(e.yes ? MessageBoxResult::Yes : MessageBoxResult::No);
@@ -895,7 +899,7 @@ Failure RunSequence(std::uint32_t seed, std::vector<Event>& events, bool generat
         w.lateWrite.clear();
         kind.run(w, kind, e);
         w.h->app.ClearAnswers();
-        const Observation after = Observe(w);
+        after = Observe(w);
         if ((after.flags & MODE_GRAB) == 0) {
             w.move.reset();
         } else if (w.move && w.move->frame != w.h->dlg.GetLabelManager()->GetSelFrame()) {
@@ -951,7 +955,7 @@ int EnvInt(const char* name, int fallback) {
 
 TEST(RandomInput, NoSequenceBreaksAnInvariant) {
     ASSERT_FALSE(SharedClip().empty());
-    const int sequences = EnvInt("TAGWRIGHT_RANDOM_SEQUENCES", 2000);
+    const int sequences = EnvInt("TAGWRIGHT_RANDOM_SEQUENCES", 1000);
     const auto firstSeed = static_cast<std::uint32_t>(EnvInt("TAGWRIGHT_RANDOM_SEED", 1));
     long long eventsRun = 0;
     for (int s = 0; s < sequences; ++s) {
