@@ -2,12 +2,23 @@
 // later frames.
 
 #include <cstdio>
+#include <utility>
 
 #include "app/TagwrightDlg.h"
 #include "labels/LabelManager.h"
 #include "video/VideoManager.h"
 
 void CTagwrightDlg::OnRButtonDown(const CPoint& point) {
+    EndGestureIfButtonLost();
+    m_bSkipContextMenu = false;
+    if (m_bGesture) {
+        // A second button during a draw, move or crop drag ends it unchanged, as a release
+        // outside the picture would; the right click does nothing else (no selection, no menu),
+        // so the gesture's target never changes under the held left button.
+        EndGesture();
+        m_bSkipContextMenu = true;
+        return;
+    }
     const CRect picture = PictureRect();
     if ((m_nModeFlags & MODE_VIDEO_OPEN) == 0 || !picture.Contains(point) ||
         m_pVideoManager == nullptr || m_pLabelManager == nullptr) {
@@ -26,9 +37,15 @@ void CTagwrightDlg::OnRButtonDown(const CPoint& point) {
 }
 
 void CTagwrightDlg::OnContextMenu(const CPoint& screen) {
+    EndGestureIfButtonLost();
+    if (std::exchange(m_bSkipContextMenu, false)) {
+        return;
+    }
     if ((m_nModeFlags & MODE_VIDEO_OPEN) == 0 || m_pLabelManager == nullptr) {
         return;
     }
+    // The menu takes the pointer and the release of a held left button.
+    EndGesture();
     char text[128];
     std::snprintf(text, sizeof text, "Delete selected Label %d (from this frame index: %d)",
                   m_pLabelManager->GetSelLabel(), m_pLabelManager->GetSelFrame());
@@ -42,7 +59,8 @@ void CTagwrightDlg::OnContextMenu(const CPoint& screen) {
 }
 
 void CTagwrightDlg::OnDeleteLabelAfter() {
-    if ((m_nModeFlags & MODE_VIDEO_OPEN) == 0 || m_pLabelManager == nullptr) {
+    if ((m_nModeFlags & MODE_VIDEO_OPEN) == 0 || m_pLabelManager == nullptr ||
+        RefuseUnverifiedFrame()) {
         return;
     }
     // Rewrites one file per removed ROI, which can take a while on a long video. The frame

@@ -6,6 +6,8 @@
 // keeps). Conversion only ever goes from picture to frame pixels.
 
 #include <algorithm>
+#include <cstdio>
+#include <utility>
 
 #include "app/TagwrightDlg.h"
 #include "labels/LabelManager.h"
@@ -23,9 +25,11 @@ CRect DragRectangle(const CPoint& anchor, const CPoint& p, const CRect& picture)
 }  // namespace
 
 void CTagwrightDlg::OnLButtonDown(const CPoint& point) {
+    EndGestureIfButtonLost();
     if ((m_nModeFlags & (MODE_CROP | MODE_VIDEO_OPEN)) == (MODE_CROP | MODE_VIDEO_OPEN)) {
         // A crop drag may start anywhere in the window.
         m_ptAnchor = point;
+        m_bGesture = true;
         return;
     }
     const CRect picture = PictureRect();
@@ -34,12 +38,15 @@ void CTagwrightDlg::OnLButtonDown(const CPoint& point) {
         return;
     }
     const int f = m_pVideoManager->CurrentFrameIndex();
-    if (f < 0) {
-        // No frame on screen (the source could not read one): nothing to edit.
+    if (f < 0 || RefuseUnverifiedFrame()) {
+        // No frame on screen (the source could not read one), or one that may be another
+        // frame than its number says: nothing to edit.
         return;
     }
     const int label = m_pLabelManager->HitTest(f, ViewPointToImage(point - picture.TopLeft()));
     m_ptAnchor = point;
+    m_ptAnchorImage = ClientToImage(point);
+    m_bGesture = true;
     if (label >= 1) {
         m_nModeFlags |= MODE_GRAB;
         m_pLabelManager->SelectROI(label, f);
@@ -73,6 +80,8 @@ void CTagwrightDlg::OnLButtonDown(const CPoint& point) {
 }
 
 void CTagwrightDlg::OnMouseMove(const CPoint& point) {
+    // After a box or menu took the release, the first move shows the button is up.
+    EndGestureIfButtonLost();
     if (m_pVideoManager == nullptr || m_pLabelManager == nullptr) {
         return;
     }
@@ -87,10 +96,16 @@ void CTagwrightDlg::OnMouseMove(const CPoint& point) {
         }
         // Dragging the selected ROI: only the moved rectangle is shown, the other ROIs of the
         // frame are hidden until the release.
-        CRect rect = m_pLabelManager->GetSelectedRect();
         m_ptDragOffset = point - m_ptAnchor;
-        const CPoint d = ViewPointToImage(m_ptDragOffset);
-        rect = rect.Offset(d.x, d.y);
+        CRect rect;
+        if (m_bGesture && (m_nModeFlags & MODE_GRAB) != 0) {
+            rect = MovedSelection(point);
+        } else {
+            // The button went down outside the picture: the selection follows the pointer's
+            // distance from the last anchor, and the release commits nothing.
+            const CPoint d = ViewPointToImage(m_ptDragOffset);
+            rect = m_pLabelManager->GetSelectedRect().Offset(d.x, d.y);
+        }
         DrawDragRectangle(rect);
         RefreshView(0);
         return;
@@ -107,6 +122,8 @@ void CTagwrightDlg::OnLButtonUp(const CPoint& point) {
     // A grab lives only as long as the button is held. Left set after the release, a later C
     // (or release) would measure the move from an anchor that no longer exists and shift the
     // ROI by the pointer's whole client position.
+    // From here on the button is up: a box the release shows (a failed write) ends nothing.
+    const bool gesture = std::exchange(m_bGesture, false);
     const bool grabbing = (m_nModeFlags & MODE_GRAB) != 0;
     m_nModeFlags &= ~MODE_GRAB;
 
@@ -115,14 +132,7 @@ void CTagwrightDlg::OnLButtonUp(const CPoint& point) {
         // Outside the picture a draw or a move ends without an edit: where the pointer went is
         // not on screen, and a pending gesture would otherwise be finished by some later,
         // unrelated release. Crop mode goes on; its next press sets a new anchor.
-        if ((m_nModeFlags & MODE_DRAW) != 0) {
-            AbandonDraw();
-            return;
-        }
-        if (grabbing) {
-            ReloadAndRefresh();  // the other ROIs were hidden during the drag
-        }
-        m_ptAnchor = {0, 0};
+        EndUnchanged(grabbing);
         return;
     }
     const CPoint origin = picture.TopLeft();
@@ -130,6 +140,11 @@ void CTagwrightDlg::OnLButtonUp(const CPoint& point) {
     const CRect dragImage = ViewRectToImage(drag.Offset(-origin.x, -origin.y));
 
     if ((m_nModeFlags & MODE_CROP) != 0) {
+        if (!gesture) {
+            // The press that began this drag was ended by a box or menu in between.
+            m_ptAnchor = {0, 0};
+            return;
+        }
         // Written as measured, even empty or inverted; the store reports the outcome itself.
         if (m_pLabelManager != nullptr) {
             m_pLabelManager->WriteCropFile(dragImage);
@@ -173,9 +188,8 @@ void CTagwrightDlg::OnLButtonUp(const CPoint& point) {
             CRect rect = m_pLabelManager->GetSelectedRect();
             m_ptDragOffset = point - m_ptAnchor;
             // A click without movement changes no rectangle and writes no file.
-            if (m_ptDragOffset != CPoint{0, 0}) {
-                const CPoint d = ViewPointToImage(m_ptDragOffset);
-                rect = rect.Offset(d.x, d.y);
+            if (ClientToImage(point) != m_ptAnchorImage) {
+                rect = MovedSelection(point);
                 m_pLabelManager->BeginEditStep();
                 m_pLabelManager->SetSelectedRect(rect);
                 m_pLabelManager->EndEditStep(m_pLabelManager->GetSelFrame());
@@ -185,6 +199,78 @@ void CTagwrightDlg::OnLButtonUp(const CPoint& point) {
         ReloadAndRefresh();
     }
     m_ptAnchor = {0, 0};
+}
+
+void CTagwrightDlg::EndGesture() {
+    if (!m_bGesture) {
+        return;
+    }
+    m_bGesture = false;
+    const bool grabbing = (m_nModeFlags & MODE_GRAB) != 0;
+    m_nModeFlags &= ~MODE_GRAB;
+    EndUnchanged(grabbing);
+}
+
+void CTagwrightDlg::EndUnchanged(bool grabbing) {
+    if ((m_nModeFlags & MODE_DRAW) != 0) {
+        AbandonDraw();
+        return;
+    }
+    if (grabbing) {
+        ReloadAndRefresh();  // the other ROIs were hidden during the drag
+    }
+    m_ptAnchor = {0, 0};
+}
+
+void CTagwrightDlg::EndGestureIfButtonLost() {
+    if (m_bGesture && !m_wnd.IsLeftButtonDown()) {
+        EndGesture();
+    }
+}
+
+void CTagwrightDlg::OnCancelMode() {
+    EndGesture();
+}
+
+bool CTagwrightDlg::RefuseUnverifiedFrame() {
+    if (m_pVideoManager == nullptr || m_pVideoManager->IsCurrentFrameVerified()) {
+        return false;
+    }
+    // Making the frame exact now would mean waiting for the index worker to read the video up
+    // to here, which can take minutes; the index timer shows the exact frame by itself as soon
+    // as the index gets there.
+    const int f = m_pVideoManager->CurrentFrameIndex();
+    const int indexed = m_pVideoManager->IndexedFrames();
+    char text[512];
+    std::snprintf(
+        text, sizeof text,
+        "Frame %d is not exact yet (\"%d?\"): it was found by the frame rate ahead of the "
+        "frame index and may show another frame, so nothing was changed.\n"
+        "The frame index has reached frame %d of %d (%d%%); frame %d will be shown "
+        "exactly, without \"?\", as soon as it gets there.",
+        f, f, indexed > 0 ? indexed - 1 : 0, m_pVideoManager->GetFrameCount(),
+        m_pVideoManager->IndexPercent(), f);
+    ShowMessageBox(text, MessageBoxType::Ok);
+    return true;
+}
+
+CPoint CTagwrightDlg::ClientToImage(const CPoint& point) const {
+    return ViewPointToImage(point - PictureRect().TopLeft());
+}
+
+CRect CTagwrightDlg::MovedSelection(const CPoint& point) const {
+    const CPoint now = ClientToImage(point);
+    CRect rect = m_pLabelManager->GetSelectedRect().Offset(now.x - m_ptAnchorImage.x,
+                                                           now.y - m_ptAnchorImage.y);
+    // Both points lie in the picture, so the moved box still overlaps the frame; what would
+    // stick out is cut off rather than stored outside the picture.
+    const int w = static_cast<int>(m_nImageWidth);
+    const int h = static_cast<int>(m_nImageHeight);
+    rect.left = std::clamp(rect.left, 0, w);
+    rect.right = std::clamp(rect.right, 0, w);
+    rect.top = std::clamp(rect.top, 0, h);
+    rect.bottom = std::clamp(rect.bottom, 0, h);
+    return rect;
 }
 
 void CTagwrightDlg::AbandonDraw() {
@@ -202,6 +288,7 @@ void CTagwrightDlg::AbandonDraw() {
         m_pLabelManager->EndEditStep(-1);
     }
     m_bHavePendingRemoved = false;
+    m_bGesture = false;
     ReloadAndRefresh();
     m_nModeFlags = (m_nModeFlags ^ MODE_DRAW) | MODE_IDLE;
     m_ptAnchor = {0, 0};

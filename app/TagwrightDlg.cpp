@@ -26,7 +26,7 @@ int MainLabelForButton(int id) {
             return i + 1;
         }
     }
-    return id == IDC_BTN_SKIP ? 30 : 0;
+    return id == IDC_BTN_SKIP ? kSkipLabel : 0;
 }
 
 // The label number behind a main-palette GO button, 0 when id is none of them.
@@ -118,6 +118,7 @@ bool CTagwrightDlg::OnInitDialog() {
 }
 
 void CTagwrightDlg::OnCommand(int id) {
+    EndGestureIfButtonLost();
     if (int label = MainLabelForButton(id)) {
         SelectLabel(label, true);
         return;
@@ -151,16 +152,20 @@ void CTagwrightDlg::OnCommand(int id) {
             OnClassRadioClicked();
             break;
         case IDC_BTN_HELP:
+            // A side window takes the keyboard and often the pointer: a drag ends here.
+            EndGesture();
             if (m_pDlgHelp != nullptr) {
                 m_pDlgHelp->Show();
             }
             break;
         case IDC_BTN_MORE:
+            EndGesture();
             if (m_pDlgMoreLabel != nullptr) {
                 m_pDlgMoreLabel->Show();
             }
             break;
         case IDC_BTN_REPORT:
+            EndGesture();
             ShowReportDialog();
             break;
         case IDOK:
@@ -207,6 +212,8 @@ void CTagwrightDlg::OnBtnOpen() {
     if (!m_strVideoPath.empty()) {
         initialDir = m_strVideoPath.parent_path();
     }
+    // The dialog takes the pointer; a drag under way ends as if released outside the picture.
+    EndGesture();
     ++m_nModalDepth;
     std::optional<std::filesystem::path> chosen = m_app.OpenFileDialog(kOpenFilter, initialDir);
     --m_nModalDepth;
@@ -237,7 +244,7 @@ void CTagwrightDlg::OpenCurrentVideo() {
         m_pVideoManager = nullptr;
     }
 
-    m_pVideoManager = new CVideoManager();
+    m_pVideoManager = m_videoSourceFactory ? m_videoSourceFactory() : new CVideoManager();
     // A file that cannot be opened, or that opens but yields no first frame, would leave the
     // window claiming a video while showing none, and edits would then target frame -1. Go back
     // to the no-video state instead and say which file failed.
@@ -271,6 +278,7 @@ void CTagwrightDlg::ResetForNewVideo(const std::filesystem::path& path) {
     // Whatever was under way (playback, a drag, crop mode, a tracking step) ends here, and a
     // right-click on the previous video no longer offers its label to the menu.
     m_nModeFlags = MODE_VIDEO_OPEN | MODE_IDLE;
+    m_bGesture = false;
     m_bRoiAtRightClick = 0;
     m_wnd.EnableControl(IDC_BTN_PLAY, true);
     m_wnd.SetControlText(IDC_BTN_PLAY, kPlayCaption);
@@ -322,6 +330,7 @@ void CTagwrightDlg::ReturnToNoVideo() {
     delete m_pVideoManager;
     m_pVideoManager = nullptr;
     m_nModeFlags = MODE_IDLE;
+    m_bGesture = false;
     m_bRoiAtRightClick = 0;
 
     m_wnd.ClearImage(IDC_PICTURE);
@@ -340,7 +349,7 @@ void CTagwrightDlg::ReturnToNoVideo() {
         m_pLabelManager->ResetStore();
         m_pLabelManager->SetCurLabel(current);
     }
-    for (int n = 1; n <= 30; ++n) {
+    for (int n = kFirstLabel; n <= kSkipLabel; ++n) {
         SetGoButtonEnabled(n, false);
     }
     m_sliderMarks.SetFrameCount(0);
@@ -348,6 +357,9 @@ void CTagwrightDlg::ReturnToNoVideo() {
 }
 
 MessageBoxResult CTagwrightDlg::ShowMessageBox(const std::string& text, MessageBoxType type) {
+    // The box takes the pointer and keeps the release of a held button: whatever that button
+    // was doing ends now, as a release outside the picture would end it.
+    EndGesture();
     ++m_nModalDepth;
     const MessageBoxResult result = m_app.MessageBox(text, type);
     --m_nModalDepth;

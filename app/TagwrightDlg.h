@@ -1,6 +1,8 @@
 #pragma once
 
+#include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -39,7 +41,7 @@ constexpr int MODE_TRACK = 0x40;
 //   app/MouseEditing.cpp   left-button editing, AddRoiAtCurrentFrame
 //   app/Tracking.cpp       InitTracker, TrackToNextFrame
 //   app/GapFill.cpp        OnKeyFillGap
-//   app/Keyboard.cpp       PreTranslateMessage
+//   app/Keyboard.cpp       PreTranslateMessage: the key table, one handler per key
 //   app/Playback.cpp       play/pause, timer, speed, slider
 //   app/ContextMenu.cpp    right-click selection, pop-up menu, commands 20001..20005
 //   app/UndoRedo.cpp       UndoEdit
@@ -64,6 +66,7 @@ class CTagwrightDlg : public IDialogEvents {
     void OnContextMenu(const CPoint& screen) override;
     void OnTimer(int id) override;
     void OnHScroll() override;
+    void OnCancelMode() override;
     bool PreTranslateMessage(const InputMessage& msg) override;
 
     // --- opening a video ---
@@ -87,6 +90,12 @@ class CTagwrightDlg : public IDialogEvents {
     int AddRoiAtCurrentFrame(const CRect& rect);
     // Ends a draw in progress without adding anything (see MouseEditing.cpp).
     void AbandonDraw();
+    // Ends the draw, move or crop drag of a held left button the way a release outside the
+    // picture does: nothing drawn, nothing moved. Called when a box, menu, file dialog or side
+    // window opens and when the window loses the pointer.
+    void EndGesture();
+    // True when a left-button gesture is under way.
+    bool IsGestureUnderWay() const { return m_bGesture; }
     bool InitTracker(const CRect& rect);
     void TrackToNextFrame();
     // The I key: fills the gap between the current label's box here and its previous box.
@@ -137,10 +146,51 @@ class CTagwrightDlg : public IDialogEvents {
     CDlgHelp* GetHelpDialog() const { return m_pDlgHelp; }
     CDlgMoreLabel* GetMoreLabelDialog() const { return m_pDlgMoreLabel; }
     CDlgReport* GetReportDialog() const { return m_pDlgReport; }
+    // Test seam: how the dialog makes the video source of each OPEN (plain `new` by default).
+    void SetVideoSourceFactory(std::function<CVideoManager*()> factory) {
+        m_videoSourceFactory = std::move(factory);
+    }
     IDialogWindow& Window() { return m_wnd; }
     IAppServices& App() { return m_app; }
 
   private:
+    // --- keys (app/Keyboard.cpp): one handler per command of the key table ---
+    struct KeyCommand;
+    static const KeyCommand* FindKeyCommand(int vk);
+    // True for an auto-repeated key-down (or a wheel step) made while the previous step of a
+    // repeating command still ran: it is dropped, so a held key stops with its release.
+    bool IsRepeatBacklog(const InputMessage& msg) const;
+    bool KeyEscape(const InputMessage& msg);
+    bool KeySpace(const InputMessage& msg);
+    bool KeyLeft(const InputMessage& msg);
+    bool KeyRight(const InputMessage& msg);
+    bool KeyDelete(const InputMessage& msg);
+    bool KeyDigit(const InputMessage& msg);
+    bool KeyPrevLabelled(const InputMessage& msg);
+    bool KeyNextLabelled(const InputMessage& msg);
+    bool KeyCopyForward(const InputMessage& msg);
+    bool KeyDeleteFrame(const InputMessage& msg);
+    bool KeyNextLabel(const InputMessage& msg);
+    bool KeyTrack(const InputMessage& msg);
+    bool KeyFillGap(const InputMessage& msg);
+    bool KeyUndoRedo(const InputMessage& msg);
+    bool WheelStep(const InputMessage& msg);
+
+    // A gesture whose release went elsewhere (to a box, a menu) ends when input shows the
+    // button is no longer down.
+    void EndGestureIfButtonLost();
+    // What a release outside the picture does: a draw is abandoned, a move (grabbing) ends
+    // unmoved and shows the other ROIs again.
+    void EndUnchanged(bool grabbing);
+    // The frame on screen is marked "?" (reached by the frame rate ahead of the frame index):
+    // says so, with how far the index is, and returns true. Edits are refused there.
+    bool RefuseUnverifiedFrame();
+    // A point in window client pixels as a frame pixel, at the picture's present scale.
+    CPoint ClientToImage(const CPoint& point) const;
+    // The selected ROI moved by the pointer's travel from the press to `point`, clipped to
+    // the frame.
+    CRect MovedSelection(const CPoint& point) const;
+
     // Controls to members (radios into m_nClass) and members to controls.
     void ReadClassFromRadios();
     void WriteClassToRadios();
@@ -180,6 +230,17 @@ class CTagwrightDlg : public IDialogEvents {
     CPoint m_ptDragOffset;
     std::filesystem::path m_strVideoPath;
     CPoint m_ptAnchor;
+    // The press point in frame pixels, taken at the scale of that moment: a move measures its
+    // travel from here, so a resize during the drag does not change the distance.
+    CPoint m_ptAnchorImage;
+    // A left-button gesture (draw, move, crop drag) lives from its press to its release.
+    bool m_bGesture = false;
+    // A right press ended a gesture: its release opens no menu.
+    bool m_bSkipContextMenu = false;
+    // Auto-repeats made before this time (the window system's) came while a step ran.
+    bool m_bHaveRepeatCutoff = false;
+    std::uint32_t m_nRepeatCutoff = 0;
+    std::function<CVideoManager*()> m_videoSourceFactory;
     int m_nModeFlags = MODE_IDLE;
     int m_nViewWidth = 0;
     int m_nViewHeight = 0;

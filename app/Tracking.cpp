@@ -28,13 +28,14 @@ void CTagwrightDlg::TrackToNextFrame() {
     AbandonDraw();
     // Without a pending draw a kept copy is stale (another video was opened since).
     m_bHavePendingRemoved = false;
+    m_bGesture = false;
     m_nModeFlags = MODE_VIDEO_OPEN | MODE_TRACK;
 
     const int label = m_pLabelManager != nullptr ? m_pLabelManager->GetSelLabel() : -1;
     // With no valid label selected (for example after a right-click on empty area) a step
     // would file the tracked box under a label that has no button and no colour; refuse it and
     // leave the frame where it is.
-    const bool validLabel = label >= 1 && label <= 30;
+    const bool validLabel = IsLabelNumber(label);
     if (validLabel && m_pVideoManager != nullptr && m_pVideoManager->CurrentFrameIndex() >= 0 &&
         m_pVideoManager->ReadNextFrame()) {
         CRect box;

@@ -25,7 +25,7 @@ void CTagwrightDlg::UndoEdit(bool redo) {
     // Labels that come back get their GO buttons; as after any deletion, a label that goes
     // keeps its button until the next video is opened.
     for (int label : out.labels) {
-        if (label >= 1 && label <= 30 && lm->GetLabelClass(label) >= 0) {
+        if (IsLabelNumber(label) && lm->GetLabelClass(label) >= 0) {
             SetGoButtonEnabled(label, true);
         }
     }

@@ -7,12 +7,11 @@ namespace {
 
 constexpr Rgb kRed{255, 0, 0};
 constexpr Rgb kBlack{0, 0, 0};
-constexpr int kLabels = 30;
 
 // The label number behind one of this dialog's buttons, 0 when id is none of them. The ids do
 // not follow the label numbers, so the tables are searched.
-int LabelFor(const int (&ids)[kLabels], int id) {
-    for (int i = 0; i < kLabels; ++i) {
+int LabelFor(const int (&ids)[kLabelCount], int id) {
+    for (int i = 0; i < kLabelCount; ++i) {
         if (ids[i] == id) {
             return i + 1;
         }
@@ -45,7 +44,7 @@ void CDlgMoreLabel::OnCommand(int id) {
 }
 
 void CDlgMoreLabel::SelectLabelInMoreLabel(int n, bool notifyMain) {
-    if (n < 1 || n > kLabels) {
+    if (n < 1 || n > kLabelCount) {
         return;
     }
     CTagwrightDlg* main = m_app.GetMainDialog();
@@ -59,7 +58,7 @@ void CDlgMoreLabel::SelectLabelInMoreLabel(int n, bool notifyMain) {
 }
 
 void CDlgMoreLabel::ResetMoreLabel() {
-    for (int i = 0; i < kLabels; ++i) {
+    for (int i = 0; i < kLabelCount; ++i) {
         m_wnd->EnableControl(kMoreGoButtonIds[i], false);
         m_wnd->SetCaptionColor(kMoreLabelButtonIds[i], kBlack);
     }
@@ -67,7 +66,7 @@ void CDlgMoreLabel::ResetMoreLabel() {
 }
 
 void CDlgMoreLabel::SetGoButtonEnabled(int n, bool enabled) {
-    if (n < 1 || n > kLabels) {
+    if (n < 1 || n > kLabelCount) {
         return;
     }
     m_wnd->EnableControl(kMoreGoButtonIds[n - 1], enabled);

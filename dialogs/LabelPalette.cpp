@@ -12,7 +12,6 @@ namespace {
 
 constexpr Rgb kRed{255, 0, 0};
 constexpr Rgb kBlack{0, 0, 0};
-constexpr int kSkipLabel = 30;
 constexpr int kMainPaletteLabels = 12;
 
 constexpr const char* kSeekMismatch =

@@ -165,12 +165,12 @@ bool CLabelManager::OpenVideo(const fs::path& videoPath) {
 
 int CLabelManager::LoadFolder(const fs::path& folder) {
     const auto start = std::chrono::steady_clock::now();
-    std::array<bool, 30> present{};
+    std::array<bool, kLabelCount> present{};
     if (ReadFolderRecords(folder, present) == 0) {
         return 0;
     }
 
-    for (int label = 1; label <= 30; ++label) {
+    for (int label = kFirstLabel; label <= kSkipLabel; ++label) {
         NotifyGoButton(label, present[label - 1]);
     }
 
@@ -182,11 +182,12 @@ int CLabelManager::LoadFolder(const fs::path& folder) {
 }
 
 int CLabelManager::ReadFolder(const fs::path& folder) {
-    std::array<bool, 30> present{};
+    std::array<bool, kLabelCount> present{};
     return ReadFolderRecords(folder, present);
 }
 
-int CLabelManager::ReadFolderRecords(const fs::path& folder, std::array<bool, 30>& present) {
+int CLabelManager::ReadFolderRecords(const fs::path& folder,
+                                     std::array<bool, kLabelCount>& present) {
     bool badLabelShown = false;
     std::error_code ec;
     if (!fs::is_directory(folder, ec)) {
@@ -235,7 +236,8 @@ int CLabelManager::ReadFolderRecords(const fs::path& folder, std::array<bool, 30
     return 1;
 }
 
-void CLabelManager::StoreLoadedRecords(std::vector<ROI>& records, std::array<bool, 30>& present,
+void CLabelManager::StoreLoadedRecords(std::vector<ROI>& records,
+                                       std::array<bool, kLabelCount>& present,
                                        bool& badLabelShown) {
     // Stored in (frame, label) order, each insertion lands at the end of the containers, which
     // keeps a 100,000-file load close to the cost of reading the files. A later line of the
@@ -274,7 +276,7 @@ void CLabelManager::StoreLoadedRecords(std::vector<ROI>& records, std::array<boo
             }
             continue;
         }
-        if (roi.nLabel <= 30) {
+        if (roi.nLabel <= kSkipLabel) {
             present[roi.nLabel - 1] = true;
         }
         if (isNew) {

@@ -265,8 +265,9 @@ class CLabelManager {
     // them and marks the labels present.
     // The listing and parsing shared by LoadFolder and ReadFolder; 0 when the folder cannot be
     // listed.
-    int ReadFolderRecords(const std::filesystem::path& folder, std::array<bool, 30>& present);
-    void StoreLoadedRecords(std::vector<ROI>& records, std::array<bool, 30>& present,
+    int ReadFolderRecords(const std::filesystem::path& folder,
+                          std::array<bool, kLabelCount>& present);
+    void StoreLoadedRecords(std::vector<ROI>& records, std::array<bool, kLabelCount>& present,
                             bool& badLabelShown);
 
     // AdjustFrameCount(frame, count, false) for a load that meets frames in ascending order.

@@ -4,6 +4,15 @@
 
 #include "labels/Geometry.h"
 
+// Label numbers run from kFirstLabel to kSkipLabel: 1 to 29 are objects, the last one is the
+// SKIP label. Buttons, colours, GO buttons and the label files all follow this range.
+constexpr int kFirstLabel = 1;
+constexpr int kSkipLabel = 30;
+constexpr int kLabelCount = kSkipLabel - kFirstLabel + 1;
+constexpr bool IsLabelNumber(int n) {
+    return n >= kFirstLabel && n <= kSkipLabel;
+}
+
 // One labelled rectangle on one frame. Plain value: copied into and out of the store.
 struct ROI {
     int nFrame = 0;     // 0-based frame index

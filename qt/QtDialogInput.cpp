@@ -7,6 +7,7 @@
 #include <QCloseEvent>
 #include <QContextMenuEvent>
 #include <QCursor>
+#include <QFocusEvent>
 #include <QGuiApplication>
 #include <QKeyEvent>
 #include <QLineEdit>
@@ -43,6 +44,31 @@ bool IsButtonKind(ControlKind kind) {
 }
 
 }  // namespace
+
+bool QtDialogWindow::event(QEvent* event) {
+    // A modal box blocks this window and swallows the release of a held button; a pop-up menu
+    // takes the release to itself; another window taking the focus, or hiding, keeps it from us
+    // too. None of these sends a release or an ungrab, so the logic hears it here.
+    switch (event->type()) {
+        case QEvent::WindowBlocked:
+        case QEvent::WindowDeactivate:
+        case QEvent::Hide:
+        case QEvent::UngrabMouse:
+            if (m_handler != nullptr) {
+                m_handler->OnCancelMode();
+            }
+            break;
+        case QEvent::FocusOut:
+            if (static_cast<QFocusEvent*>(event)->reason() == Qt::PopupFocusReason &&
+                m_handler != nullptr) {
+                m_handler->OnCancelMode();
+            }
+            break;
+        default:
+            break;
+    }
+    return QDialog::event(event);
+}
 
 void QtDialogWindow::reject() {
     SendCommand(IDCANCEL);

@@ -113,6 +113,8 @@ class QtDialogWindow : public QDialog, public IDialogWindow {
     void accept() override;
 
   protected:
+    // Tells the logic when the window loses the pointer (OnCancelMode).
+    bool event(QEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;

@@ -1,9 +1,12 @@
 #include "qt/QtKeyHook.h"
 
 #include <QAbstractSlider>
+#include <QApplication>
 #include <QCoreApplication>
 #include <QGuiApplication>
 #include <QKeyEvent>
+#include <QLineEdit>
+#include <QPlainTextEdit>
 #include <QWheelEvent>
 #include <QWindow>
 
@@ -209,14 +212,26 @@ QtKeyHook::~QtKeyHook() {
 
 bool QtKeyHook::eventFilter(QObject* watched, QEvent* event) {
     const QEvent::Type type = event->type();
-    if (type != QEvent::KeyPress && type != QEvent::Wheel) {
+    if (type != QEvent::KeyPress && type != QEvent::KeyRelease && type != QEvent::Wheel) {
+        return false;
+    }
+    if (!watched->isWindowType()) {
+        return false;
+    }
+    if (type == QEvent::KeyRelease) {
+        const auto& key = *static_cast<QKeyEvent*>(event);
+        m_lastReleaseKey = key.key();
+        m_lastReleaseTime = key.timestamp();
         return false;
     }
     // Only the main window's own QWindow: its child widgets have no native window of their
     // own, so this is where every key and wheel event of the window arrives first, once.
     const QWindow* handle = m_window.windowHandle();
-    if (handle == nullptr || watched != handle) {
+    if (handle == nullptr) {
         return false;
+    }
+    if (watched != handle) {
+        return type == QEvent::KeyPress && OnSideWindowKeyPress(*static_cast<QKeyEvent*>(event));
     }
     if (type == QEvent::KeyPress) {
         return OnKeyPress(*static_cast<QKeyEvent*>(event));
@@ -230,6 +245,8 @@ bool QtKeyHook::eventFilter(QObject* watched, QEvent* event) {
     InputMessage msg;
     msg.type = InputMessage::Type::MouseWheel;
     msg.wheelDelta = delta;
+    msg.time = static_cast<std::uint32_t>(wheel.timestamp());
+    msg.repeat = true;  // wheel steps come in runs, like a held key
     m_window.EventHandler()->PreTranslateMessage(msg);
     // The wheel goes on to the control under the pointer, except to the slider: the step above
     // has already moved the video by one frame, and the slider would move by its own step the
@@ -254,14 +271,56 @@ bool QtKeyHook::OnKeyPress(QKeyEvent& event) {
         return false;
     }
     if (IDialogEvents* handler = m_window.EventHandler()) {
-        InputMessage msg;
-        msg.type = InputMessage::Type::KeyDown;
-        msg.vkCode = VirtualKeyFromEvent(event);
-        msg.ctrl = mods.testFlag(Qt::ControlModifier) && !altHeld;
-        msg.shift = mods.testFlag(Qt::ShiftModifier);
+        InputMessage msg = KeyMessage(event);
+        msg.ctrl = msg.ctrl && !altHeld;
         if (handler->PreTranslateMessage(msg)) {
             return true;
         }
     }
     return m_window.HandleStandardKey(event);
+}
+
+InputMessage QtKeyHook::KeyMessage(const QKeyEvent& event) const {
+    InputMessage msg;
+    msg.type = InputMessage::Type::KeyDown;
+    msg.vkCode = VirtualKeyFromEvent(event);
+    msg.ctrl = event.modifiers().testFlag(Qt::ControlModifier);
+    msg.shift = event.modifiers().testFlag(Qt::ShiftModifier);
+    msg.time = static_cast<std::uint32_t>(event.timestamp());
+    // The X11 pair of a held key: a release and a press with one time stamp.
+    msg.repeat =
+        event.isAutoRepeat() || (event.key() == m_lastReleaseKey &&
+                                 event.timestamp() == m_lastReleaseTime && event.timestamp() != 0);
+    return msg;
+}
+
+bool QtKeyHook::OnSideWindowKeyPress(QKeyEvent& event) {
+    // Only windows built as side windows of this main window.
+    QWidget* focus = QApplication::focusWidget();
+    auto* side = focus != nullptr ? qobject_cast<QtDialogWindow*>(focus->window()) : nullptr;
+    if (side == nullptr || side == &m_window || side->parentWidget() != &m_window) {
+        return false;
+    }
+    const int key = event.key();
+    const Qt::KeyboardModifiers mods = event.modifiers();
+    if (key == Qt::Key_Escape || key == Qt::Key_Return || key == Qt::Key_Enter ||
+        key == Qt::Key_Space || key == Qt::Key_Tab || key == Qt::Key_Backtab ||
+        mods.testFlag(Qt::AltModifier) || key == Qt::Key_Alt) {
+        return false;
+    }
+    if (const auto* edit = qobject_cast<const QLineEdit*>(focus); edit && !edit->isReadOnly()) {
+        return false;
+    }
+    if (const auto* edit = qobject_cast<const QPlainTextEdit*>(focus);
+        edit && !edit->isReadOnly()) {
+        return false;
+    }
+    IDialogEvents* handler = m_window.EventHandler();
+    if (handler == nullptr) {
+        return false;
+    }
+    const InputMessage msg = KeyMessage(event);
+    // Keys the main window does not use (B and N are used and passed on) stay with the side
+    // window, which may have a use for them.
+    return handler->PreTranslateMessage(msg);
 }

@@ -2,6 +2,8 @@
 
 #include <QObject>
 
+#include "app/platform/IDialogWindow.h"
+
 class QKeyEvent;
 class QtDialogWindow;
 
@@ -26,6 +28,16 @@ int VirtualKeyFromEvent(const QKeyEvent& event);
 // The hook looks at the events Qt hands to the window's QWindow, once per input event: Qt hands
 // an unused key or wheel event on to every parent widget in turn, and hooking at widget level
 // would see such an event again at each of them.
+//
+// Held keys: every key-down carries its event time and whether the key is held (repeat). On X11
+// a held key arrives as release/press pairs that Qt marks as auto-repeat only when the press was
+// already queued; a press with the same key and the same time as the release before it is a
+// repeat all the same.
+//
+// Side windows (More Label, help): their key-downs go through the main window's hook too, so
+// that the editing keys work while such a window has the focus. What the side window needs
+// itself stays there: Escape, Enter, Space, Tab, Alt keys, and every key while a text field has
+// the focus.
 class QtKeyHook : public QObject {
     Q_OBJECT
   public:
@@ -38,6 +50,14 @@ class QtKeyHook : public QObject {
 
   private:
     bool OnKeyPress(QKeyEvent& event);
+    // The key-down as the dialog logic sees it: code, modifiers, time, held or not.
+    InputMessage KeyMessage(const QKeyEvent& event) const;
+    // A key-down in a side window of the main window: handed to the main window's hook when it
+    // is one of the editing keys.
+    bool OnSideWindowKeyPress(QKeyEvent& event);
 
     QtDialogWindow& m_window;
+    // The last key release seen, to tell the X11 repeat pairs.
+    int m_lastReleaseKey = 0;
+    quint64 m_lastReleaseTime = 0;
 };

@@ -2,6 +2,8 @@
 
 // Dialog templates, control ids and command ids of Tagwright's windows.
 
+#include "labels/ROI.h"
+
 // Templates
 constexpr int IDD_TAGWRIGHT_DIALOG = 102;
 constexpr int IDD_DLG_HELP = 134;
@@ -43,14 +45,14 @@ constexpr int kMainGoButtonIds[12] = {1022, 1023, 1024, 1025, 1026, 1027,
 // Help dialog (template 134)
 constexpr int IDC_EDIT_HELP = 1038;
 
-// More Label dialog (template 136), index = label number - 1 (labels 1..30, 30 = SKIP).
+// More Label dialog (template 136), index = label number - 1 (labels kFirstLabel..kSkipLabel).
 // The ids do not follow the label numbers.
-constexpr int kMoreLabelButtonIds[30] = {
+constexpr int kMoreLabelButtonIds[kLabelCount] = {
     1041, 1043, 1045, 1047, 1049, 1051, 1053, 1055, 1057, 1059, 1062, 1066, 1070, 1074, 1078,
     1082, 1042, 1044, 1046, 1048, 1050, 1052, 1054, 1056, 1058, 1060, 1064, 1068, 1072, 1076};
-constexpr int kMoreGoButtonIds[30] = {1086, 1087, 1088, 1089, 1090, 1032, 1034, 1036, 1038, 1040,
-                                      1063, 1067, 1071, 1075, 1079, 1083, 1091, 1092, 1093, 1094,
-                                      1095, 1033, 1035, 1037, 1039, 1061, 1065, 1069, 1073, 1077};
+constexpr int kMoreGoButtonIds[kLabelCount] = {
+    1086, 1087, 1088, 1089, 1090, 1032, 1034, 1036, 1038, 1040, 1063, 1067, 1071, 1075, 1079,
+    1083, 1091, 1092, 1093, 1094, 1095, 1033, 1035, 1037, 1039, 1061, 1065, 1069, 1073, 1077};
 
 // Report dialog (template 140)
 constexpr int IDC_EDIT_COMMENT = 1097;

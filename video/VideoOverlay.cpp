@@ -10,7 +10,7 @@
 namespace {
 
 // Label colours, index = label number - 1 (BGR order as OpenCV draws).
-const std::array<cv::Scalar, 30> kLabelColors{{
+const std::array<cv::Scalar, kLabelCount> kLabelColors{{
     {255, 0, 0, 0},     {0, 128, 0, 0},     {0, 0, 255, 0},     {0, 255, 255, 0},
     {255, 0, 255, 0},   {255, 255, 0, 0},   {128, 128, 0, 0},   {0, 128, 128, 0},
     {128, 0, 128, 0},   {128, 128, 128, 0}, {255, 255, 255, 0}, {139, 69, 19, 0},

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <string>
 
@@ -40,6 +41,12 @@ struct InputMessage {
     // ordinary keys, so it does not count as Ctrl here.
     bool ctrl = false;
     bool shift = false;
+    // When the window system made the event, in milliseconds on its own clock (wraps after
+    // about 49 days); 0 when the window cannot tell.
+    std::uint32_t time = 0;
+    // A key-down of a key that is still held since its last press: the platform's auto-repeat,
+    // however the window system marks it.
+    bool repeat = false;
 };
 
 // Virtual-key codes used by the program.
@@ -72,6 +79,9 @@ class IDialogEvents {
     virtual void OnContextMenu(const CPoint& /*screen*/) {}
     virtual void OnTimer(int /*id*/) {}
     virtual void OnHScroll() {}  // every slider notification, user-initiated only
+    // The window lost the pointer: a modal box, a menu or another window took it, or the window
+    // was hidden or deactivated. A button held down now sends no release here.
+    virtual void OnCancelMode() {}
     // True when the message is consumed; false passes it on to the standard dialog keys.
     virtual bool PreTranslateMessage(const InputMessage& /*msg*/) { return false; }
 };
@@ -133,6 +143,12 @@ class IDialogWindow {
     virtual bool IsLeftButtonDown() const = 0;
     virtual bool IsCtrlDown() const = 0;
     virtual void SetCursor(CursorShape shape) = 0;
+    // A millisecond clock for measuring how long input handling takes; only differences count.
+    virtual std::uint32_t TickCount() const {
+        return static_cast<std::uint32_t>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                              std::chrono::steady_clock::now().time_since_epoch())
+                                              .count());
+    }
 
     // One-item pop-up menu at a screen point; returns the chosen command id or 0.
     virtual int TrackPopupMenu(const CPoint& screen, const std::string& text, int commandId,

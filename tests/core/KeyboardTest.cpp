@@ -355,8 +355,7 @@ TEST_F(Keyboard, CDuringAGrabFixesTheDragAndCarriesItToTheNextFrame) {
     wnd.MouseMove(b);
     EXPECT_TRUE(wnd.KeyDown(VK_C));
 
-    const CPoint d1 = dlg.ViewPointToImage(b - a);
-    const CRect fixed = kRoiA.Offset(d1.x, d1.y);
+    const CRect fixed = kRoiA.Offset(20, 10);  // the pointer's travel over the frame
     CRect r;
     ASSERT_TRUE(HasRoi(*this, 1, 0, &r));
     EXPECT_EQ(r, fixed);
@@ -373,9 +372,8 @@ TEST_F(Keyboard, CDuringAGrabFixesTheDragAndCarriesItToTheNextFrame) {
     const CPoint c = FrameToClient({250, 150});
     wnd.MouseMove(c);
     wnd.LButtonUp(c);
-    const CPoint d2 = dlg.ViewPointToImage(c - b);
     ASSERT_TRUE(HasRoi(*this, 1, 1, &r));
-    EXPECT_EQ(r, fixed.Offset(d2.x, d2.y));
+    EXPECT_EQ(r, fixed.Offset(10, -30));
     ASSERT_TRUE(HasRoi(*this, 1, 0, &r));
     EXPECT_EQ(r, fixed);
     EXPECT_EQ(dlg.GetModeFlags(), MODE_VIDEO_OPEN | MODE_IDLE);

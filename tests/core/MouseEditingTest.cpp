@@ -176,7 +176,8 @@ TEST_F(MouseEditing, DrawWithAnotherActiveLabelKeepsLabelOnesRoi) {
 
 struct MoveCase {
     const char* name;
-    CPoint to;  // where the grab point is released, frame pixels
+    CPoint to;               // where the grab point is released, frame pixels
+    CPoint resize = {0, 0};  // a window size the drag passes through (none when 0)
 };
 
 class MoveRoi : public MouseEditing, public ::testing::WithParamInterface<MoveCase> {};
@@ -195,11 +196,15 @@ TEST_P(MoveRoi, RewritesItsFrameFile) {
     EXPECT_EQ(dlg.GetModeFlags(), MODE_VIDEO_OPEN | MODE_IDLE | MODE_GRAB);
     EXPECT_EQ(Store().GetSelLabel(), 1);
     EXPECT_EQ(Store().GetCurLabel(), 1) << "grabbing a ROI makes its label the active one";
+    if (GetParam().resize.x > 0) {
+        wnd.Resize(GetParam().resize.x, GetParam().resize.y);
+    }
     const CPoint b = FrameToClient(GetParam().to);
     wnd.MouseMove(b);
     wnd.LButtonUp(b);
 
-    const CPoint d = dlg.ViewPointToImage(b - a);
+    // The pointer's travel over the frame, whatever the picture's scale was at either end.
+    const CPoint d = GetParam().to - CPoint{220, 170};
     ASSERT_NE(d, (CPoint{0, 0}));
     const CRect moved = kRoiA.Offset(d.x, d.y);
     EXPECT_EQ(ReadLabelFile(video, 0), LabelLine(moved, 1, 0));
@@ -209,11 +214,12 @@ TEST_P(MoveRoi, RewritesItsFrameFile) {
     EXPECT_EQ(dlg.GetModeFlags(), MODE_VIDEO_OPEN | MODE_IDLE);
 }
 
-INSTANTIATE_TEST_SUITE_P(MouseEditing, MoveRoi,
-                         ::testing::Values(MoveCase{"Diagonal", {250, 190}},
-                                           MoveCase{"Horizontal", {190, 170}},
-                                           MoveCase{"Vertical", {220, 120}}),
-                         [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(
+    MouseEditing, MoveRoi,
+    ::testing::Values(MoveCase{"Diagonal", {250, 190}}, MoveCase{"Horizontal", {190, 170}},
+                      MoveCase{"Vertical", {220, 120}},
+                      MoveCase{"AcrossAShrinkingResize", {250, 190}, {1024, 760}}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(MouseEditing, ClickOnRoiWithoutMovementWritesNothingButSelectsAndTracks) {
     const auto video = MakeVideo();
@@ -459,12 +465,14 @@ TEST_F(MouseEditing, DeleteKeyDuringADrawKeepsTheRoiThePressHeldOut) {
     EXPECT_FALSE(HasRoi(*this, 2, 0));
 }
 
-// A gesture of the left button ends with its release wherever that happens; left pending, a
-// later, unrelated release would finish it from an anchor that no longer exists.
+// A gesture of the left button ends with its release wherever that happens, or with a second
+// button; left pending, a later, unrelated release would finish it from an anchor that no longer
+// exists.
 struct OutsideReleaseCase {
     const char* name;
     bool pressOnRoi;  // a grab, else a draw on empty area
-    // What follows the release outside (client pixels of the picture given).
+    // How the gesture ends, then what follows (client pixels of the picture given).
+    void (*end)(DialogHarness& h, const CRect& pic);
     void (*then)(DialogHarness& h, const CRect& pic);
 };
 
@@ -472,18 +480,27 @@ void PrintTo(const OutsideReleaseCase& c, std::ostream* os) {
     *os << c.name;
 }
 
+void ReleaseOutsideThePicture(DialogHarness& h, const CRect& pic) {
+    h.wnd.LButtonUp({pic.right + 20, pic.top + 40});
+}
+
+void PressOutsideReleaseInside(DialogHarness& h, const CRect& pic) {
+    h.wnd.LButtonDown({pic.right + 20, pic.top + 40});
+    h.wnd.LButtonUp({pic.left + 300, pic.top + 200});
+}
+
 class ReleaseOutside : public MouseEditing,
                        public ::testing::WithParamInterface<OutsideReleaseCase> {};
 
 TEST_P(ReleaseOutside, EndsTheGestureAndLaterInputMovesNoRoi) {
-    const auto video = OpenWith({MakeRoi(0, 1, 0, kRoiA)});
+    const auto video = OpenWith({MakeRoi(0, 1, 0, kRoiA), MakeRoi(0, 2, 0, kRoiB)});
     ASSERT_FALSE(video.empty());
     const std::string before = ReadLabelFile(video, 0);
     const CRect pic = PictureRect();
     const CPoint a = FrameToClient(GetParam().pressOnRoi ? CPoint{220, 170} : CPoint{40, 60});
     wnd.LButtonDown(a);
     wnd.MouseMove({a.x + 30, a.y + 20});
-    wnd.LButtonUp({pic.right + 20, pic.top + 40});
+    GetParam().end(*this, pic);
     EXPECT_EQ(dlg.GetModeFlags(), MODE_VIDEO_OPEN | MODE_IDLE);
 
     GetParam().then(*this, pic);
@@ -491,25 +508,30 @@ TEST_P(ReleaseOutside, EndsTheGestureAndLaterInputMovesNoRoi) {
     ASSERT_TRUE(HasRoi(*this, 1, 0, &rect));
     EXPECT_EQ(rect, kRoiA);
     EXPECT_EQ(ReadLabelFile(video, 0), before);
-    EXPECT_EQ(Store().GetFrameCount(0), 1);
+    EXPECT_EQ(Store().GetFrameCount(0), 2);
 }
 
 INSTANTIATE_TEST_SUITE_P(
     MouseEditing, ReleaseOutside,
-    ::testing::Values(OutsideReleaseCase{"GrabThenCopyKey", true,
+    ::testing::Values(OutsideReleaseCase{"GrabThenCopyKey", true, ReleaseOutsideThePicture,
                                          [](DialogHarness& h, const CRect& pic) {
                                              h.wnd.SetCursorPos({pic.left + 300, pic.top + 200});
                                              h.wnd.KeyDown(0x43);  // C
                                          }},
                       OutsideReleaseCase{"GrabThenPressOutsideReleaseInside", true,
-                                         [](DialogHarness& h, const CRect& pic) {
-                                             h.wnd.LButtonDown({pic.right + 20, pic.top + 40});
-                                             h.wnd.LButtonUp({pic.left + 300, pic.top + 200});
-                                         }},
+                                         ReleaseOutsideThePicture, PressOutsideReleaseInside},
                       OutsideReleaseCase{"DrawThenPressOutsideReleaseInside", false,
-                                         [](DialogHarness& h, const CRect& pic) {
-                                             h.wnd.LButtonDown({pic.right + 20, pic.top + 40});
-                                             h.wnd.LButtonUp({pic.left + 300, pic.top + 200});
+                                         ReleaseOutsideThePicture, PressOutsideReleaseInside},
+                      // The right press over another ROI neither takes the drag over to that
+                      // ROI nor opens the menu on its release, which comes last.
+                      OutsideReleaseCase{"GrabThenSecondButtonOverAnotherRoi", true,
+                                         [](DialogHarness& h, const CRect&) {
+                                             h.wnd.RButtonDown(h.FrameToClient({70, 190}));
+                                         },
+                                         [](DialogHarness& h, const CRect&) {
+                                             h.wnd.LButtonUp(h.FrameToClient({120, 100}));
+                                             h.dlg.OnContextMenu({500, 400});
+                                             EXPECT_TRUE(h.wnd.MenuCalls().empty());
                                          }}),
     [](const auto& info) { return std::string(info.param.name); });
 

@@ -154,6 +154,7 @@ void FakeWindow::PaintImage(int id, const cv::Mat& bgr, int viewWidth, int viewH
     c.viewWidth = viewWidth;
     c.viewHeight = viewHeight;
     ++c.paintCount;
+    m_clock += static_cast<std::uint32_t>(m_paintCost);
 }
 
 void FakeWindow::ClearImage(int id) {
@@ -274,6 +275,31 @@ bool FakeWindow::KeyDown(int vk) {
     return m_handler != nullptr && m_handler->PreTranslateMessage(msg);
 }
 
+bool FakeWindow::KeyDownAt(int vk, std::uint32_t time, bool repeat) {
+    InputMessage msg;
+    msg.type = InputMessage::Type::KeyDown;
+    msg.vkCode = vk;
+    msg.ctrl = m_ctrlDown;
+    msg.shift = m_shiftDown;
+    msg.time = time;
+    msg.repeat = repeat;
+    return Send(msg);
+}
+
+bool FakeWindow::Send(const InputMessage& msg) {
+    if (static_cast<std::int32_t>(msg.time - m_clock) > 0) {
+        m_clock = msg.time;
+    }
+    return m_handler != nullptr && m_handler->PreTranslateMessage(msg);
+}
+
+void FakeWindow::LoseGrab() {
+    m_leftDown = false;
+    if (m_handler) {
+        m_handler->OnCancelMode();
+    }
+}
+
 bool FakeWindow::Wheel(int delta) {
     InputMessage msg;
     msg.type = InputMessage::Type::MouseWheel;
@@ -288,6 +314,10 @@ void FakeWindow::FireTimer(int id) {
 }
 
 void FakeWindow::DeliverModalTicks() {
+    if (m_releaseInModal) {
+        m_releaseInModal = false;
+        m_leftDown = false;
+    }
     for (int i = 0; i < m_ticksPerModalCall; ++i) {
         // Copied: a tick's handler may start or stop timers.
         const std::map<int, int> running = m_timers;

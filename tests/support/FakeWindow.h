@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <deque>
 #include <filesystem>
 #include <map>
@@ -76,6 +77,8 @@ class FakeWindow : public IDialogWindow {
     bool IsLeftButtonDown() const override { return m_leftDown; }
     bool IsCtrlDown() const override { return m_ctrlDown; }
     void SetCursor(CursorShape shape) override { m_cursorShape = shape; }
+    // A clock of its own: it moves only when a test says so or a paint costs time.
+    std::uint32_t TickCount() const override { return m_clock; }
     int TrackPopupMenu(const CPoint& screen, const std::string& text, int commandId,
                        bool enabled) override;
 
@@ -112,6 +115,14 @@ class FakeWindow : public IDialogWindow {
     void DeliverModalTicks();
     // Ticks handed to the handler from inside modal calls so far.
     int ModalTicksDelivered() const { return m_modalTicks; }
+    // The left button is released while the next box or menu is open: the box takes the
+    // release, which never reaches this window's handler.
+    void ReleaseInsideNextModal() { m_releaseInModal = true; }
+
+    // --- time ---
+    // Each paint of the picture advances the clock by this much: the cost of a step.
+    void SetPaintCost(int ms) { m_paintCost = ms; }
+    void SetClock(std::uint32_t ms) { m_clock = ms; }
 
     // --- driving the window as a user would ---
     bool InitDialog();
@@ -128,6 +139,13 @@ class FakeWindow : public IDialogWindow {
     void RButtonDown(const CPoint& p);
     // Sends a key-down through PreTranslateMessage; returns whether it was consumed.
     bool KeyDown(int vk);
+    // A key-down made by the window system at `time` (a repeat when the key is held). It is
+    // handled when it arrives, or, when the clock is already later (a step still ran), then.
+    bool KeyDownAt(int vk, std::uint32_t time, bool repeat);
+    // Any key-down or wheel message with its own time, handled as KeyDownAt handles keys.
+    bool Send(const InputMessage& msg);
+    // Another window or a grab took the pointer: the button is up without a release here.
+    void LoseGrab();
     bool Wheel(int delta);
     void FireTimer(int id);
     // The user moved the slider to pos.
@@ -157,6 +175,9 @@ class FakeWindow : public IDialogWindow {
     int m_menuAnswer = 0;
     int m_ticksPerModalCall = 1;
     int m_modalTicks = 0;
+    bool m_releaseInModal = false;
+    std::uint32_t m_clock = 0;
+    int m_paintCost = 0;
 };
 
 // In-memory application services: message boxes answered from a script, a scripted file dialog,
