@@ -19,9 +19,11 @@
 #include "export/Dataset.h"
 #include "export/ImportSources.h"
 #include "export/OutputFiles.h"
+#include "labels/FolderLock.h"
 #include "labels/LabelFileFormat.h"
 #include "labels/LabelManager.h"
 #include "labels/LabelMessages.h"
+#include "labels/ROI.h"
 #include "video/FrameDecoder.h"
 
 namespace fs = std::filesystem;
@@ -29,8 +31,7 @@ namespace fs = std::filesystem;
 namespace {
 
 constexpr const char* kProgram = "tagwright-import";
-constexpr int kSkipLabel = 30;
-constexpr int kLastTrackLabel = 29;
+constexpr int kLastTrackLabel = kSkipLabel - 1;
 
 struct ImportOptions {
     ExportFormat format = ExportFormat::kCoco;
@@ -303,6 +304,33 @@ bool WriteLabelFolder(const fs::path& folder, const std::map<std::string, std::s
         error = PathError(folder, "the label folder is not a folder");
         return false;
     }
+    // The editor may have this video open: files written under its feet would be overwritten by
+    // its next edit or undo, so the import writes only while it holds the folder as the editor
+    // does. A holder on another computer is never taken over from here.
+    CFolderLock lock;
+    switch (lock.Acquire(folder)) {
+        case CFolderLock::Result::Acquired:
+            break;
+        case CFolderLock::Result::Held:
+            error = PathError(folder, "is being edited by " + lock.Holder().Describe() +
+                                          ": nothing written; close the video there first");
+            return false;
+        case CFolderLock::Result::Error:
+            error = PathError(folder, std::string("its lock cannot be taken: ") +
+                                          std::generic_category().message(lock.Error()) +
+                                          ": nothing written");
+            return false;
+    }
+    // The lock's own folder goes with the lock when nothing else of the editor's is in it.
+    struct LockFolderCleanup {
+        CFolderLock& lock;
+        fs::path folder;
+        ~LockFolderCleanup() {
+            lock.Release();
+            std::error_code ignored;
+            fs::remove(CFolderLock::LockPath(folder).parent_path(), ignored);
+        }
+    } cleanup{lock, folder};
     std::vector<std::string> differing;
     std::map<std::string, std::string> old;
     for (const auto& [name, content] : files) {

@@ -10,6 +10,7 @@
 
 #include "export/ExportRun.h"
 #include "export/ImportRun.h"
+#include "labels/FolderLock.h"
 #include "support/TempDir.h"
 #include "support/TreeSnapshot.h"
 #include "video/SampleVideo.h"
@@ -178,6 +179,14 @@ TEST_F(ImportTest, ALabelFileIsReplacedOnlyWithForceAndNamed) {
     EXPECT_EQ(Import({"-f", "mot", out.string(), Video(root).string()}, err), 1);
     EXPECT_NE(err.find("already holds 1 of the files to import"), std::string::npos) << err;
     EXPECT_EQ(SnapshotTree(folder), edited);
+    {
+        // While an editor holds the video, not even --force writes there.
+        CFolderLock editor;
+        ASSERT_EQ(editor.Acquire(folder), CFolderLock::Result::Acquired);
+        EXPECT_EQ(Import({"-f", "mot", "--force", out.string(), Video(root).string()}, err), 1);
+        EXPECT_NE(err.find("is being edited by"), std::string::npos) << err;
+        EXPECT_EQ(ReadFileBytes(folder / "2.txt"), "1,1,5,5,3,0\r\n");
+    }
 
     EXPECT_EQ(Import({"-f", "mot", "--force", out.string(), Video(root).string()}, err), 0) << err;
     EXPECT_NE(err.find("replaced " + (folder / "2.txt").string()), std::string::npos) << err;
