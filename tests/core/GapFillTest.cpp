@@ -122,14 +122,12 @@ TEST_F(GapFillKey, RefusedWithAMessageAndNothingWritten) {
         ASSERT_EQ(app.Boxes().size(), 1u);
         EXPECT_EQ(app.Boxes()[0].text.rfind(row.message, 0), 0u) << app.Boxes()[0].text;
         EXPECT_EQ(LabelFiles(), before);
-        EXPECT_EQ(dlg.GetModeFlags(), flags);
+        // The message box ends a draw under way as a release outside the picture would.
+        const int drawEnded = (flags & ~MODE_DRAW) | MODE_IDLE;
+        EXPECT_EQ(dlg.GetModeFlags(), (flags & MODE_DRAW) != 0 ? drawEnded : flags);
         EXPECT_TRUE(app.ProgressRuns().empty());
-        // Back to idle for the next row.
         if ((flags & MODE_PLAYING) != 0) {
-            wnd.KeyDown(VK_SPACE);
-        }
-        if ((flags & MODE_DRAW) != 0) {
-            wnd.LButtonUp(FrameToClient({6, 201}));
+            wnd.KeyDown(VK_SPACE);  // back to idle for the next row
         }
     }
 }
