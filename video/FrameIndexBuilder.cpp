@@ -26,7 +26,7 @@ void CFrameIndexBuilder::Start(const std::filesystem::path& video) {
         std::lock_guard<std::mutex> lock(m_mutex);
         m_pending.clear();
         m_nFound = 0;
-        m_bFinished = false;
+        m_end = End::kRunning;
         m_bEnded = false;
     }
     m_bStop = false;
@@ -40,11 +40,11 @@ void CFrameIndexBuilder::Stop() {
     }
 }
 
-void CFrameIndexBuilder::Take(std::vector<IndexedFrame>& out, bool& finished) {
+CFrameIndexBuilder::End CFrameIndexBuilder::Take(std::vector<IndexedFrame>& out) {
     std::lock_guard<std::mutex> lock(m_mutex);
     out.insert(out.end(), m_pending.begin(), m_pending.end());
     m_pending.clear();
-    finished = m_bFinished;
+    return m_end;
 }
 
 bool CFrameIndexBuilder::WaitFor(int frames, std::chrono::milliseconds limit) {
@@ -58,12 +58,14 @@ bool CFrameIndexBuilder::WaitFor(int frames, std::chrono::milliseconds limit) {
     return m_nFound >= frames;
 }
 
-void CFrameIndexBuilder::Hand(std::vector<IndexedFrame>& batch, bool finished) {
+void CFrameIndexBuilder::Hand(std::vector<IndexedFrame>& batch, End end) {
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         m_pending.insert(m_pending.end(), batch.begin(), batch.end());
         m_nFound += static_cast<int>(batch.size());
-        m_bFinished = m_bFinished || finished;
+        if (m_end == End::kRunning) {
+            m_end = end;
+        }
     }
     batch.clear();
     m_changed.notify_all();
@@ -72,23 +74,34 @@ void CFrameIndexBuilder::Hand(std::vector<IndexedFrame>& batch, bool finished) {
 void CFrameIndexBuilder::Run(std::filesystem::path video) {
     // Nice values are per thread on Linux and inherited by the decoder's own threads, which
     // are started by the open below.
-    setpriority(PRIO_PROCESS, static_cast<id_t>(syscall(SYS_gettid)), 19);
+    setpriority(PRIO_PROCESS, static_cast<id_t>(syscall(SYS_gettid)), kNice);
     CFrameDecoder decoder;
     std::vector<IndexedFrame> batch;
-    if (decoder.Open(video, 0, true)) {
+    End end = End::kReadError;
+    if (decoder.Open(video, 0, CFrameDecoder::Mode::kIndexOnly)) {
         int64_t count = 0;
         size_t batchSize = 8;
-        while (!m_bStop && count < decoder.FrameLimit() && decoder.Next()) {
-            batch.push_back({decoder.Timestamp(), decoder.IsKeyFrame()});
+        end = End::kEndOfFile;
+        for (;;) {
+            if (m_bStop || count == m_nStopAfter) {
+                end = End::kStopped;
+                break;
+            }
+            if (count >= decoder.FrameLimit() || !decoder.Next()) {
+                end = decoder.ReadFailed() ? End::kReadError : End::kEndOfFile;
+                break;
+            }
+            batch.push_back({decoder.Key(), decoder.IsKeyFrame()});
             ++count;
             if (batch.size() >= batchSize) {
-                Hand(batch, false);
+                Hand(batch, End::kRunning);
                 batchSize = kBatch;
             }
         }
     }
-    // A stop request leaves the index unfinished: it is not the whole file.
-    Hand(batch, !m_bStop);
+    // A stop request leaves the index unfinished: it is not the whole file; nor is what came
+    // before a read error.
+    Hand(batch, end);
     std::lock_guard<std::mutex> lock(m_mutex);
     m_bEnded = true;
     m_changed.notify_all();

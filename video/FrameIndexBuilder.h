@@ -14,13 +14,20 @@
 // the file in order without making pictures. The frames it finds are handed over in batches
 // through one lock-protected list; the owner takes them whenever it likes.
 //
-// The thread runs at the lowest scheduling priority, so that on a busy machine the user
-// interface's own decoding comes first. Stop (and the destructor) ask it to end and join it;
-// it looks at that request after every frame, so the join waits for one frame at most.
+// The thread runs at a lowered scheduling priority (kNice), so that on a busy machine the user
+// interface's own decoding comes first, yet high enough that other busy programs do not starve
+// it. Its decoder skips the work that only changes pixels. Stop (and the destructor) ask it to
+// end and join it; it looks at that request after every frame, so the join waits for one frame
+// at most.
 //
 // Ownership and threading: owned and used by one thread; only the worker inside is another.
 class CFrameIndexBuilder {
   public:
+    // How the worker ended: still running, at the clean end of the file (the index is the
+    // whole file), at a read error (the file could not be read further), or stopped.
+    enum class End { kRunning, kEndOfFile, kReadError, kStopped };
+    static constexpr int kNice = 10;
+
     CFrameIndexBuilder() = default;
     ~CFrameIndexBuilder();
     CFrameIndexBuilder(const CFrameIndexBuilder&) = delete;
@@ -29,17 +36,21 @@ class CFrameIndexBuilder {
     void Start(const std::filesystem::path& video);
     void Stop();
 
-    // Appends the frames found since the last call to `out`. `finished` tells whether the
-    // worker has read to the end of what can be read (then nothing more will come).
-    void Take(std::vector<IndexedFrame>& out, bool& finished);
+    // Appends the frames found since the last call to `out` and tells how the worker stands
+    // (anything but kRunning: nothing more will come).
+    End Take(std::vector<IndexedFrame>& out);
     // Blocks until the worker has found at least `frames` frames in all or has ended, or (with
     // a `limit` above zero) for that long at most: a worker starved by a busy machine must not
     // freeze its owner. True when the frames are there.
     bool WaitFor(int frames, std::chrono::milliseconds limit = std::chrono::milliseconds(0));
 
+    // Test-only: the worker stops (as if asked to) after this many frames, leaving a partial
+    // index that stays partial. Takes effect at the next Start.
+    void StopAfterForTests(int frames) { m_nStopAfter = frames; }
+
   private:
     void Run(std::filesystem::path video);
-    void Hand(std::vector<IndexedFrame>& batch, bool finished);
+    void Hand(std::vector<IndexedFrame>& batch, End end);
 
     std::thread m_thread;
     std::atomic<bool> m_bStop{false};
@@ -47,6 +58,7 @@ class CFrameIndexBuilder {
     std::condition_variable m_changed;
     std::vector<IndexedFrame> m_pending;
     int m_nFound = 0;
-    bool m_bFinished = false;
+    int m_nStopAfter = -1;
+    End m_end = End::kRunning;
     bool m_bEnded = true;
 };
