@@ -22,7 +22,9 @@ class DecoderPosition {
         return DecoderPosition(Basis::kRecognised, frame + 1);
     }
     // `frame` was just decoded and is taken to be that frame by the frame rate alone.
-    static DecoderPosition Guessed(int frame) { return DecoderPosition(Basis::kGuessed, frame + 1); }
+    static DecoderPosition Guessed(int frame) {
+        return DecoderPosition(Basis::kGuessed, frame + 1);
+    }
 
     // One more frame came out of the decoder.
     void Advanced() { ++m_nNext; }

@@ -212,8 +212,8 @@ bool CFrameDecoder::Open(const std::filesystem::path& path, int threads, Mode mo
     // Transport and program streams (whose timestamps may restart or wrap) and raw streams
     // (which have none) are sought by byte position; the others refuse or misread it.
     const int flags = m_pFormat->iformat->flags;
-    m_bByteSeek = (flags & AVFMT_NO_BYTE_SEEK) == 0 &&
-                  (flags & (AVFMT_TS_DISCONT | AVFMT_NOTIMESTAMPS)) != 0;
+    m_bByteSeek =
+        (flags & AVFMT_NO_BYTE_SEEK) == 0 && (flags & (AVFMT_TS_DISCONT | AVFMT_NOTIMESTAMPS)) != 0;
     return true;
 }
 

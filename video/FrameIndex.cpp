@@ -76,8 +76,8 @@ bool ReadVideoSignature(const fs::path& video, int64_t packets, VideoSignature& 
     }
     const int64_t whole = static_cast<int64_t>(size);
     const int64_t part = std::min(whole, kSignatureBytes);
-    const bool ok = DigestRange(in, 0, part, out.head) &&
-                    DigestRange(in, whole - part, part, out.tail);
+    const bool ok =
+        DigestRange(in, 0, part, out.head) && DigestRange(in, whole - part, part, out.tail);
     std::fclose(in);
     out.size = static_cast<uint64_t>(size);
     out.packets = packets;

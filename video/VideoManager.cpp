@@ -182,12 +182,15 @@ bool CVideoManager::ShowFrameAt(int index, Purpose why) {
         return true;
     }
     const int keepFrom = KeepFrom(index, why);
+    bool guessWentWrong = false;
     if (m_pos.Known() && index >= m_pos.Next() && index - m_pos.Next() <= kForwardReadLimit &&
         (!m_pos.Guessed() || index >= frames.Count())) {
+        const bool guessed = m_pos.Guessed();
         const Reach reach = ReadForwardTo(index, keepFrom);
         if (reach != Reach::kLost) {
             return reach == Reach::kShown;
         }
+        guessWentWrong = guessed;
     }
     if (index >= frames.Count() && m_index.Working()) {
         const int limit =
@@ -207,7 +210,8 @@ bool CVideoManager::ShowFrameAt(int index, Purpose why) {
         DropFrame();
         return false;
     }
-    return SeekUnverified(index, keepFrom);
+    // A guess that has just gone wrong would only go wrong again.
+    return guessWentWrong ? SeekIndexed(index, keepFrom) : SeekUnverified(index, keepFrom);
 }
 
 bool CVideoManager::ShowCached(int index) {
@@ -228,6 +232,12 @@ CVideoManager::Reach CVideoManager::ReadForwardTo(int index, int keepFrom) {
         if (at >= m_decoder.FrameLimit() || !m_decoder.Next()) {
             if (m_pos.FromStart()) {
                 m_index.ReadInOrderEnded(at, m_decoder.ReadFailed());
+            }
+            if (m_pos.Guessed()) {
+                // The end came where the frame rate said there were frames: the guess was
+                // wrong, not the count; the caller reads on from a place it can prove.
+                m_pos = DecoderPosition::Lost();
+                return Reach::kLost;
             }
             // As with the capture's own read past the end: no picture, and the position stays
             // just after the last frame there is.

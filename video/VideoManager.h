@@ -9,9 +9,9 @@
 
 #include "labels/Geometry.h"
 #include "labels/ROI.h"
+#include "video/DecoderPosition.h"
 #include "video/FrameCache.h"
 #include "video/FrameDecoder.h"
-#include "video/DecoderPosition.h"
 #include "video/RoiTracker.h"
 #include "video/VideoIndex.h"
 
