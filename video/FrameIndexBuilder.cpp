@@ -14,7 +14,13 @@ namespace {
 // batches are small, so that the progress shows at once.
 constexpr size_t kBatch = 64;
 
+std::atomic<int> g_nice{CFrameIndexBuilder::kNice};
+
 }  // namespace
+
+void CFrameIndexBuilder::SetNiceForBenchmarks(int nice) {
+    g_nice = nice;
+}
 
 CFrameIndexBuilder::~CFrameIndexBuilder() {
     Stop();
@@ -74,7 +80,7 @@ void CFrameIndexBuilder::Hand(std::vector<IndexedFrame>& batch, End end) {
 void CFrameIndexBuilder::Run(std::filesystem::path video) {
     // Nice values are per thread on Linux and inherited by the decoder's own threads, which
     // are started by the open below.
-    setpriority(PRIO_PROCESS, static_cast<id_t>(syscall(SYS_gettid)), kNice);
+    setpriority(PRIO_PROCESS, static_cast<id_t>(syscall(SYS_gettid)), g_nice.load());
     CFrameDecoder decoder;
     std::vector<IndexedFrame> batch;
     End end = End::kReadError;

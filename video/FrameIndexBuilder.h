@@ -47,6 +47,8 @@ class CFrameIndexBuilder {
     // Test-only: the worker stops (as if asked to) after this many frames, leaving a partial
     // index that stays partial. Takes effect at the next Start.
     void StopAfterForTests(int frames) { m_nStopAfter = frames; }
+    // Benchmark-only: the nice value of workers started from now on (kNice otherwise).
+    static void SetNiceForBenchmarks(int nice);
 
   private:
     void Run(std::filesystem::path video);
