@@ -307,8 +307,8 @@ void IndexWorkFigures(const std::filesystem::path& clip) {
         }
     }
     second.join();
-    std::printf("second worker: one index decoder %.2f s, two on halves at once %.2f s\n",
-                skipping, Seconds(t0));
+    std::printf("second worker: one index decoder %.2f s, two on halves at once %.2f s\n", skipping,
+                Seconds(t0));
 }
 
 // The time to index a 30-minute 1080p recording at 30 frames a second, from the worker's time

@@ -16,6 +16,7 @@
 #include <opencv2/core.hpp>
 #include <opencv2/videoio.hpp>
 
+#include "VideoTestClips.h"
 #include "support/TempDir.h"
 #include "video/VideoManager.h"
 
@@ -80,17 +81,6 @@ bool MakeKind(const fs::path& dir, const Kind& k) {
                Ffmpeg("-ss 0.5 -i " + whole.string() + " -c copy " + out.string());
     }
     return Ffmpeg(kSource + k.args + " '" + out.string() + "'");
-}
-
-uint64_t Digest(const cv::Mat& m) {
-    uint64_t h = 1469598103934665603ull;
-    for (int y = 0; y < m.rows; ++y) {
-        const uchar* row = m.ptr(y);
-        for (size_t i = 0; i < m.cols * m.elemSize(); ++i) {
-            h = (h ^ row[i]) * 1099511628211ull;
-        }
-    }
-    return h;
 }
 
 // The frames as a plain capture reads them in order from the start: the truth.
