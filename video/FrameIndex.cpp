@@ -84,7 +84,7 @@ bool ReadVideoSignature(const fs::path& video, int64_t packets, VideoSignature& 
     return ok;
 }
 
-size_t CFrameIndex::KeyHash::operator()(const FrameKey& k) const {
+size_t FrameKeyHash::operator()(const FrameKey& k) const {
     uint64_t h = static_cast<uint64_t>(k.pos) * 0x9e3779b97f4a7c15ull;
     h ^= static_cast<uint64_t>(k.pts) + 0x632be59bd9b4e019ull + (h << 6) + (h >> 2);
     h ^= static_cast<uint64_t>(k.size) + (h << 6) + (h >> 2);

@@ -7,6 +7,10 @@
 
 #include "video/FrameDecoder.h"
 
+struct FrameKeyHash {
+    size_t operator()(const FrameKey& k) const;
+};
+
 // One frame as reading the file in order yields it: its name in the file and whether it is a
 // key frame.
 struct IndexedFrame {
@@ -73,11 +77,8 @@ class CFrameIndex {
     bool Load(const std::filesystem::path& file, const VideoSignature& video);
 
   private:
-    struct KeyHash {
-        size_t operator()(const FrameKey& k) const;
-    };
     std::vector<IndexedFrame> m_frames;
-    std::unordered_map<FrameKey, int, KeyHash> m_byKey;
+    std::unordered_map<FrameKey, int, FrameKeyHash> m_byKey;
     std::vector<int> m_keyFrames;  // ascending frame numbers
     bool m_bComplete = false;
 };

@@ -15,8 +15,13 @@ namespace {
 constexpr size_t kBatch = 64;
 
 std::atomic<int> g_nice{CFrameIndexBuilder::kNice};
+std::atomic<CFrameIndexBuilder::Split> g_split{CFrameIndexBuilder::Split::kByRule};
 
 }  // namespace
+
+void CFrameIndexBuilder::SetSplitForTests(Split split) {
+    g_split = split;
+}
 
 void CFrameIndexBuilder::SetNiceForBenchmarks(int nice) {
     g_nice = nice;
@@ -34,13 +39,26 @@ void CFrameIndexBuilder::Start(const std::filesystem::path& video) {
         m_nFound = 0;
         m_end = End::kRunning;
         m_bEnded = false;
+        m_tail.clear();
+        m_nAnchor = -1;
+        m_tailEnd = End::kRunning;
     }
+    m_own.clear();
+    m_ownAt.clear();
+    m_nAnchorAt = -1;
+    m_nSpliceChecked = 0;
+    m_bStopSecond = false;
     m_bStop = false;
     m_thread = std::thread(&CFrameIndexBuilder::Run, this, video);
 }
 
 void CFrameIndexBuilder::Stop() {
-    m_bStop = true;
+    {
+        // Under the lock, so that a worker waiting for the second one sees it.
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_bStop = true;
+    }
+    m_changed.notify_all();
     if (m_thread.joinable()) {
         m_thread.join();
     }
@@ -85,7 +103,25 @@ void CFrameIndexBuilder::Run(std::filesystem::path video) {
     std::vector<IndexedFrame> batch;
     End end = End::kReadError;
     if (decoder.Open(video, 0, CFrameDecoder::Mode::kIndexOnly)) {
-        int64_t count = 0;
+        const Split split = g_split;
+        m_bSecond = split == Split::kAlways ||
+                    (split == Split::kByRule && std::thread::hardware_concurrency() > 1 &&
+                     decoder.ReportedFrameCount() >= kSplitFrames);
+        if (m_bSecond) {
+            // The middle by bytes where the container is sought so, else by time.
+            std::error_code ec;
+            FrameKey middle;
+            middle.pos = decoder.CanSeekBytes()
+                             ? static_cast<int64_t>(std::filesystem::file_size(video, ec) / 2)
+                             : -1;
+            middle.pts =
+                decoder.StartTime() + static_cast<int64_t>(decoder.ReportedFrameCount() / 2) *
+                                          decoder.NominalFrameTicks();
+            m_second = std::thread(&CFrameIndexBuilder::RunSecond, this, video, middle);
+        }
+        int count = 0;
+        int offset = 0;
+        bool spliced = false;
         size_t batchSize = 8;
         end = End::kEndOfFile;
         for (;;) {
@@ -93,11 +129,23 @@ void CFrameIndexBuilder::Run(std::filesystem::path video) {
                 end = End::kStopped;
                 break;
             }
-            if (count >= decoder.FrameLimit() || !decoder.Next()) {
-                end = decoder.ReadFailed() ? End::kReadError : End::kEndOfFile;
+            if (count >= decoder.FrameLimit()) {
                 break;
             }
-            batch.push_back({decoder.Key(), decoder.IsKeyFrame()});
+            IndexedFrame frame;
+            if (spliced) {
+                if (!NextFromSecond(count, offset, frame, end)) {
+                    break;
+                }
+            } else {
+                if (!decoder.Next()) {
+                    end = decoder.ReadFailed() ? End::kReadError : End::kEndOfFile;
+                    break;
+                }
+                frame = {decoder.Key(), decoder.IsKeyFrame()};
+                spliced = m_bSecond && TrySplice(frame, count, offset);
+            }
+            batch.push_back(frame);
             ++count;
             if (batch.size() >= batchSize) {
                 Hand(batch, End::kRunning);
@@ -105,10 +153,99 @@ void CFrameIndexBuilder::Run(std::filesystem::path video) {
             }
         }
     }
+    m_bStopSecond = true;
+    if (m_second.joinable()) {
+        m_second.join();
+    }
     // A stop request leaves the index unfinished: it is not the whole file; nor is what came
     // before a read error.
     Hand(batch, end);
     std::lock_guard<std::mutex> lock(m_mutex);
     m_bEnded = true;
+    m_changed.notify_all();
+}
+
+bool CFrameIndexBuilder::TrySplice(const IndexedFrame& frame, int n, int& offset) {
+    m_own.push_back(frame.id);
+    m_ownAt.emplace(frame.id, n);
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (m_nAnchor < 0) {
+        if (m_tailEnd != End::kRunning) {
+            m_bSecond = false;  // the second worker found nothing to go on from
+        }
+        return false;
+    }
+    if (m_nAnchorAt < 0) {
+        const auto at = m_ownAt.find(m_tail[static_cast<size_t>(m_nAnchor)].id);
+        if (at == m_ownAt.end()) {
+            return false;
+        }
+        m_nAnchorAt = at->second;
+    }
+    // Both have decoded the frames from the anchor to here: they must be the same frames.
+    for (; m_nSpliceChecked <= n - m_nAnchorAt; ++m_nSpliceChecked) {
+        const size_t mine = static_cast<size_t>(m_nAnchorAt + m_nSpliceChecked);
+        const size_t theirs = static_cast<size_t>(m_nAnchor + m_nSpliceChecked);
+        if (theirs >= m_tail.size()) {
+            if (m_tailEnd != End::kRunning) {
+                m_bSecond = false;  // the second worker ended before here: nothing to gain
+            }
+            return false;
+        }
+        if (m_own[mine] != m_tail[theirs].id) {
+            m_bSecond = false;
+            m_bStopSecond = true;
+            return false;
+        }
+    }
+    if (m_nSpliceChecked <= kSpliceCheck) {
+        return false;
+    }
+    offset = m_nAnchorAt - m_nAnchor;
+    m_own.clear();
+    m_ownAt.clear();
+    return true;
+}
+
+bool CFrameIndexBuilder::NextFromSecond(int n, int offset, IndexedFrame& frame, End& end) {
+    const size_t at = static_cast<size_t>(n - offset);
+    std::unique_lock<std::mutex> lock(m_mutex);
+    m_changed.wait(lock,
+                   [&] { return m_bStop || at < m_tail.size() || m_tailEnd != End::kRunning; });
+    if (at < m_tail.size() && !m_bStop) {
+        frame = m_tail[at];
+        return true;
+    }
+    end = m_bStop ? End::kStopped : m_tailEnd;
+    return false;
+}
+
+void CFrameIndexBuilder::RunSecond(std::filesystem::path video, FrameKey middle) {
+    setpriority(PRIO_PROCESS, static_cast<id_t>(syscall(SYS_gettid)), g_nice.load());
+    CFrameDecoder decoder;
+    End end = End::kStopped;
+    if (decoder.Open(video, 0, CFrameDecoder::Mode::kIndexOnly) && decoder.SeekTo(middle)) {
+        int keys = 0;
+        while (!m_bStop && !m_bStopSecond) {
+            if (!decoder.Next()) {
+                end = decoder.ReadFailed() ? End::kReadError : End::kEndOfFile;
+                break;
+            }
+            {
+                std::lock_guard<std::mutex> lock(m_mutex);
+                // Frames before the second key frame may be what a decoder makes of the middle
+                // of a group of pictures; from there on they are the frames of the file.
+                if (decoder.IsKeyFrame() && ++keys == 2) {
+                    m_nAnchor = static_cast<int>(m_tail.size());
+                }
+                m_tail.push_back({decoder.Key(), decoder.IsKeyFrame()});
+            }
+            m_changed.notify_all();
+        }
+    }
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_tailEnd = end;
+    }
     m_changed.notify_all();
 }

@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <mutex>
 #include <thread>
+#include <unordered_map>
 #include <vector>
 
 #include "video/FrameIndex.h"
@@ -20,13 +21,22 @@
 // end and join it; it looks at that request after every frame, so the join waits for one frame
 // at most.
 //
-// Ownership and threading: owned and used by one thread; only the worker inside is another.
+// On a video long enough to be worth it, and a machine with more than one core, a second worker
+// reads the second half meanwhile: it seeks to the middle and keeps the frames it decodes from
+// its second key frame on (those come out exactly as reading from the start yields them). When
+// the first worker's frames reach the second's first kept frame, and the next kSpliceCheck
+// frames agree, the first stops decoding and hands on the second's frames.
+//
+// Ownership and threading: owned and used by one thread; only the workers inside are others.
 class CFrameIndexBuilder {
   public:
     // How the worker ended: still running, at the clean end of the file (the index is the
     // whole file), at a read error (the file could not be read further), or stopped.
     enum class End { kRunning, kEndOfFile, kReadError, kStopped };
     static constexpr int kNice = 10;
+    // A second worker is started for videos of at least this many frames (by the container).
+    static constexpr int kSplitFrames = 600;
+    static constexpr int kSpliceCheck = 8;
 
     CFrameIndexBuilder() = default;
     ~CFrameIndexBuilder();
@@ -49,9 +59,20 @@ class CFrameIndexBuilder {
     void StopAfterForTests(int frames) { m_nStopAfter = frames; }
     // Benchmark-only: the nice value of workers started from now on (kNice otherwise).
     static void SetNiceForBenchmarks(int nice);
+    // Test and benchmark only: whether builders started from now on use a second worker on
+    // any video (true), on none (false), or as their rule says (the default).
+    enum class Split { kByRule, kAlways, kNever };
+    static void SetSplitForTests(Split split);
 
   private:
     void Run(std::filesystem::path video);
+    void RunSecond(std::filesystem::path video, FrameKey middle);
+    // The first worker's frame `n`, decoded by itself: true once the second worker's frames
+    // are known to go on from there (then `offset` maps frame numbers to places in m_tail).
+    bool TrySplice(const IndexedFrame& frame, int n, int& offset);
+    // The second worker's frame for frame number n, waiting for it; false (and how the second
+    // worker ended) when none will come.
+    bool NextFromSecond(int n, int offset, IndexedFrame& frame, End& end);
     void Hand(std::vector<IndexedFrame>& batch, End end);
 
     std::thread m_thread;
@@ -60,6 +81,19 @@ class CFrameIndexBuilder {
     std::condition_variable m_changed;
     std::vector<IndexedFrame> m_pending;
     int m_nFound = 0;
+    // The second worker and what it found (under m_mutex): its frames in order from its seek,
+    // the place in them of its second key frame (-1 until found), how it ended.
+    std::thread m_second;
+    std::atomic<bool> m_bStopSecond{false};
+    std::vector<IndexedFrame> m_tail;
+    int m_nAnchor = -1;
+    End m_tailEnd = End::kRunning;
+    // The first worker's own frames, for the splice (first worker only).
+    std::vector<FrameKey> m_own;
+    std::unordered_map<FrameKey, int, FrameKeyHash> m_ownAt;
+    int m_nAnchorAt = -1;
+    int m_nSpliceChecked = 0;
+    bool m_bSecond = false;
     int m_nStopAfter = -1;
     End m_end = End::kRunning;
     bool m_bEnded = true;

@@ -30,6 +30,9 @@ constexpr int kSeekSlack = 64;
 constexpr std::chrono::milliseconds kIndexWaitLimit(400);
 // A seek the index does not reach yet decodes at most this many frames looking for its time.
 constexpr int kUnverifiedReadLimit = 1000;
+// A guess that lands on a frame the index knows reads on from there when the target is at most
+// this far: farther, reading on would hold up the key press longer than a guess is worth.
+constexpr int kRecognisedReadLimit = 4 * kForwardReadLimit;
 
 }  // namespace
 
@@ -395,14 +398,15 @@ bool CVideoManager::SeekUnverified(int index, int keepFrom) {
     }
     if (have) {
         const int id = frames.Identify(m_decoder.Key());
-        if (id >= 0 && index - id <= kUnverifiedReadLimit) {
-            // Landed on a frame the index knows: count on from there rather than guess.
+        if (id >= 0 && index - id <= kRecognisedReadLimit) {
+            // Landed on a frame the index knows, not far before the target: count on from there
+            // rather than guess.
             m_pos = DecoderPosition::Recognised(id);
             const Reach reach = ReadForwardTo(index, keepFrom);
             if (reach != Reach::kLost) {
                 return reach == Reach::kShown;
             }
-        } else if (id < 0 && Convert(m_matFrame)) {
+        } else if (Convert(m_matFrame)) {
             m_pos = DecoderPosition::Guessed(index);
             ShowUnverified(index, m_decoder.Key());
             return true;
