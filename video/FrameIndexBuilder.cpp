@@ -233,9 +233,10 @@ void CFrameIndexBuilder::RunSecond(std::filesystem::path video, FrameKey middle)
             }
             {
                 std::lock_guard<std::mutex> lock(m_mutex);
-                // Frames before the second key frame may be what a decoder makes of the middle
-                // of a group of pictures; from there on they are the frames of the file.
-                if (decoder.IsKeyFrame() && ++keys == 2) {
+                // Frames before the first key frame may be what a decoder makes of the middle
+                // of a group of pictures; from there on they are the frames of the file (its
+                // leading pictures come out before it). The splice checks that by their names.
+                if (decoder.IsKeyFrame() && ++keys == 1) {
                     m_nAnchor = static_cast<int>(m_tail.size());
                 }
                 m_tail.push_back({decoder.Key(), decoder.IsKeyFrame()});

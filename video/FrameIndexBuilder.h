@@ -23,7 +23,7 @@
 //
 // On a video long enough to be worth it, and a machine with more than one core, a second worker
 // reads the second half meanwhile: it seeks to the middle and keeps the frames it decodes from
-// its second key frame on (those come out exactly as reading from the start yields them). When
+// its first key frame on (those come out exactly as reading from the start yields them). When
 // the first worker's frames reach the second's first kept frame, and the next kSpliceCheck
 // frames agree, the first stops decoding and hands on the second's frames.
 //
@@ -82,7 +82,7 @@ class CFrameIndexBuilder {
     std::vector<IndexedFrame> m_pending;
     int m_nFound = 0;
     // The second worker and what it found (under m_mutex): its frames in order from its seek,
-    // the place in them of its second key frame (-1 until found), how it ended.
+    // the place in them of its first key frame (-1 until found), how it ended.
     std::thread m_second;
     std::atomic<bool> m_bStopSecond{false};
     std::vector<IndexedFrame> m_tail;
