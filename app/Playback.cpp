@@ -51,17 +51,41 @@ void CTagwrightDlg::OnIndexTick() {
         (m_nModeFlags & MODE_VIDEO_OPEN) != 0) {
         ReloadAndRefresh();
     }
+    FollowFrameCount();
     // The progress goes beside the path, on the line under the counter: the counter itself is
     // only wide enough for the frame number.
     const bool complete = m_pVideoManager->IsIndexComplete();
+    const int lastReadable = m_pVideoManager->LastReadableFrame();
     std::string line = m_strVideoPath.string();
-    if (!complete) {
+    if (lastReadable >= 0) {
+        line += "   (could not be read past frame " + std::to_string(lastReadable) + ")";
+    } else if (!complete) {
         line += "   (indexing frames: " + std::to_string(m_pVideoManager->IndexPercent()) + "%)";
     }
     m_wnd.SetControlText(IDC_EDIT_PATH, line);
-    if (complete) {
+    if (complete || lastReadable >= 0) {
         m_wnd.KillTimer(INDEX_TIMER_ID);
     }
+    if (lastReadable >= 0) {
+        // A read error is not the end of the video: frames after it exist but cannot be shown,
+        // and reopening will not help while the file cannot be read.
+        ShowMessageBox("The video could not be read past frame " + std::to_string(lastReadable) +
+                           ". Frames after it cannot be shown until the file can be read again.",
+                       MessageBoxType::Ok);
+    }
+}
+
+void CTagwrightDlg::FollowFrameCount() {
+    // The container's count at first, the exact count once the index knows it; a raw stream,
+    // which reports no count, gets a slider that grows with the index.
+    const int frameCount = m_pVideoManager->GetFrameCount();
+    if (frameCount == m_sliderMarks.GetFrameCount()) {
+        return;
+    }
+    m_wnd.SetSliderRange(IDC_SLIDER, 0, frameCount, false);
+    m_wnd.SetSliderTickFrequency(IDC_SLIDER, frameCount + 1);
+    m_sliderMarks.SetFrameCount(frameCount);
+    UpdateSliderMarks();
 }
 
 void CTagwrightDlg::OnPlaybackTick(int id) {

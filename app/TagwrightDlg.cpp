@@ -254,10 +254,7 @@ void CTagwrightDlg::OpenCurrentVideo() {
         return;
     }
 
-    const int frameCount = m_pVideoManager->GetFrameCount();
-    m_wnd.SetSliderRange(IDC_SLIDER, 0, frameCount, false);
-    m_wnd.SetSliderTickFrequency(IDC_SLIDER, frameCount + 1);
-    m_sliderMarks.SetFrameCount(frameCount);
+    FollowFrameCount();
 
     m_nModeFlags |= MODE_VIDEO_OPEN;
     ComputeViewSize();
@@ -268,6 +265,8 @@ void CTagwrightDlg::OpenCurrentVideo() {
     if (m_pLabelManager != nullptr && m_strVideoPath.filename().string().size() > 4) {
         m_pVideoManager->SetIndexFolder(m_pLabelManager->GetLabelFolder());
     }
+    // An index taken from the label folder knows the exact count at once.
+    FollowFrameCount();
     if (!m_pVideoManager->IsIndexComplete()) {
         m_wnd.SetTimer(INDEX_TIMER_ID, 250);
     }

@@ -105,6 +105,8 @@ class CTagwrightDlg : public IDialogEvents {
     void TogglePlayback();
     void OnPlaybackTick(int id);
     void OnIndexTick();
+    // Sets the slider's range to the video's frame count when that has changed.
+    void FollowFrameCount();
     // The frame counter: the index, and "?" while the frame is not verified.
     std::string FrameCounterText() const;
     void OnSliderScroll();

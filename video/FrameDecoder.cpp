@@ -1,7 +1,9 @@
 #include "video/FrameDecoder.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
+#include <cstdio>
 #include <mutex>
 
 #include <opencv2/core.hpp>
@@ -21,7 +23,54 @@ namespace {
 constexpr int kMaxOtherPackets = 4096;
 constexpr int kMaxDecodeErrors = 64;
 
+std::atomic<int64_t> g_failReadsPast{-1};
+
 }  // namespace
+
+// A file read through stdio that fails with EIO past a given byte (tests only).
+struct CFrameDecoder::FailingInput {
+    std::FILE* file = nullptr;
+    int64_t limit = 0;
+    AVIOContext* io = nullptr;
+
+    static int Read(void* opaque, uint8_t* buf, int size) {
+        auto* self = static_cast<FailingInput*>(opaque);
+        const int64_t at = std::ftell(self->file);
+        if (at >= self->limit) {
+            return AVERROR(EIO);
+        }
+        const size_t want = static_cast<size_t>(std::min<int64_t>(size, self->limit - at));
+        const size_t got = std::fread(buf, 1, want, self->file);
+        return got == 0 ? AVERROR_EOF : static_cast<int>(got);
+    }
+    static int64_t Seek(void* opaque, int64_t offset, int whence) {
+        auto* self = static_cast<FailingInput*>(opaque);
+        if (whence == AVSEEK_SIZE) {
+            const long at = std::ftell(self->file);
+            std::fseek(self->file, 0, SEEK_END);
+            const long size = std::ftell(self->file);
+            std::fseek(self->file, at, SEEK_SET);
+            return size;
+        }
+        if (std::fseek(self->file, static_cast<long>(offset), whence & ~AVSEEK_FORCE) != 0) {
+            return -1;
+        }
+        return std::ftell(self->file);
+    }
+    ~FailingInput() {
+        if (io != nullptr) {
+            av_freep(&io->buffer);
+            avio_context_free(&io);
+        }
+        if (file != nullptr) {
+            std::fclose(file);
+        }
+    }
+};
+
+void CFrameDecoder::FailReadsPastForTests(int64_t bytes) {
+    g_failReadsPast = bytes;
+}
 
 CFrameDecoder::CFrameDecoder() = default;
 
@@ -37,18 +86,48 @@ void CFrameDecoder::Close() {
     av_packet_free(&m_pPacket);
     avcodec_free_context(&m_pCodec);
     avformat_close_input(&m_pFormat);
+    delete m_pFailing;
+    m_pFailing = nullptr;
     m_nStream = -1;
     m_bEnded = false;
     m_bHaveFrame = false;
+    m_bReadFailed = false;
 }
 
-bool CFrameDecoder::Open(const std::filesystem::path& path, int threads, bool videoOnly) {
+bool CFrameDecoder::OpenInput(const std::filesystem::path& path) {
+    const int64_t failPast = g_failReadsPast;
+    if (failPast < 0) {
+        return avformat_open_input(&m_pFormat, path.c_str(), nullptr, nullptr) >= 0;
+    }
+    m_pFailing = new FailingInput;
+    m_pFailing->limit = failPast;
+    m_pFailing->file = std::fopen(path.c_str(), "rb");
+    constexpr int kBuffer = 4096;
+    auto* buffer = static_cast<unsigned char*>(av_malloc(kBuffer));
+    m_pFormat = avformat_alloc_context();
+    if (m_pFailing->file == nullptr || buffer == nullptr || m_pFormat == nullptr) {
+        av_free(buffer);
+        return false;
+    }
+    m_pFailing->io = avio_alloc_context(buffer, kBuffer, 0, m_pFailing, &FailingInput::Read,
+                                        nullptr, &FailingInput::Seek);
+    if (m_pFailing->io == nullptr) {
+        av_free(buffer);
+        return false;
+    }
+    m_pFormat->pb = m_pFailing->io;
+    m_pFormat->flags |= AVFMT_FLAG_CUSTOM_IO;
+    return avformat_open_input(&m_pFormat, path.c_str(), nullptr, nullptr) >= 0;
+}
+
+bool CFrameDecoder::Open(const std::filesystem::path& path, int threads, Mode mode) {
     Close();
     // Damaged packets are expected and handled; FFmpeg's own complaints would only flood the
     // terminal the program was started from.
     static std::once_flag quiet;
     std::call_once(quiet, [] { av_log_set_level(AV_LOG_QUIET); });
-    if (avformat_open_input(&m_pFormat, path.c_str(), nullptr, nullptr) < 0) {
+    if (!OpenInput(path)) {
+        Close();
         return false;
     }
     if (avformat_find_stream_info(m_pFormat, nullptr) < 0) {
@@ -66,7 +145,7 @@ bool CFrameDecoder::Open(const std::filesystem::path& path, int threads, bool vi
         return false;
     }
     AVStream* st = m_pFormat->streams[m_nStream];
-    if (videoOnly) {
+    if (mode == Mode::kIndexOnly) {
         for (unsigned i = 0; i < m_pFormat->nb_streams; ++i) {
             if (static_cast<int>(i) != m_nStream) {
                 m_pFormat->streams[i]->discard = AVDISCARD_ALL;
@@ -80,6 +159,12 @@ bool CFrameDecoder::Open(const std::filesystem::path& path, int threads, bool vi
         return false;
     }
     m_pCodec->thread_count = threads > 0 ? threads : std::min(cv::getNumberOfCPUs(), 16);
+    if (mode == Mode::kIndexOnly) {
+        // The index needs which frames come out and what their packets carry, never their
+        // pixels: the in-loop filters and exact rounding only change pixels.
+        m_pCodec->skip_loop_filter = AVDISCARD_ALL;
+        m_pCodec->flags2 |= AV_CODEC_FLAG2_FAST;
+    }
     if (avcodec_parameters_to_context(m_pCodec, st->codecpar) < 0 ||
         avcodec_open2(m_pCodec, codec, nullptr) < 0) {
         Close();
@@ -124,6 +209,12 @@ bool CFrameDecoder::Open(const std::filesystem::path& path, int threads, bool vi
     m_nFrameTicks =
         fps > 0.0 ? std::max<int64_t>(1, av_rescale_q(1, av_inv_q(rate), st->time_base)) : 1;
     m_nStartTime = st->start_time != AV_NOPTS_VALUE ? st->start_time : 0;
+    m_nContainerPackets = std::max<int64_t>(0, st->nb_frames);
+    // Transport and program streams (whose timestamps may restart or wrap) and raw streams
+    // (which have none) are sought by byte position; the others refuse or misread it.
+    const int flags = m_pFormat->iformat->flags;
+    m_bByteSeek =
+        (flags & AVFMT_NO_BYTE_SEEK) == 0 && (flags & (AVFMT_TS_DISCONT | AVFMT_NOTIMESTAMPS)) != 0;
     return true;
 }
 
@@ -153,6 +244,14 @@ bool CFrameDecoder::Next() {
         if (read == AVERROR(EAGAIN)) {
             continue;
         }
+        if (read < 0 && m_pFormat->pb != nullptr && m_pFormat->pb->error < 0 &&
+            m_pFormat->pb->error != AVERROR_EOF) {
+            // The file itself failed: that is not its end, and what is left in the decoder
+            // would only make it look like one.
+            m_bReadFailed = true;
+            End();
+            return false;
+        }
         const bool flush = read < 0;
         if (!flush && m_pPacket->stream_index != m_nStream) {
             if (++otherPackets > kMaxOtherPackets) {
@@ -177,6 +276,16 @@ bool CFrameDecoder::Next() {
             return false;
         }
     }
+}
+
+FrameKey CFrameDecoder::Key() const {
+    FrameKey key;
+    if (m_bHaveFrame) {
+        key.pos = m_pFrame->pkt_pos;
+        key.pts = m_pFrame->pts == AV_NOPTS_VALUE ? kNoTimestamp : m_pFrame->pts;
+        key.size = m_pFrame->pkt_size;
+    }
+    return key;
 }
 
 int64_t CFrameDecoder::Timestamp() const {
@@ -248,5 +357,21 @@ bool CFrameDecoder::SeekKey(int64_t ts) {
     avcodec_flush_buffers(m_pCodec);
     m_bEnded = false;
     m_bHaveFrame = false;
+    m_bReadFailed = false;
     return ok;
+}
+
+bool CFrameDecoder::SeekTo(const FrameKey& key) {
+    if (m_pCodec == nullptr) {
+        return false;
+    }
+    if (m_bByteSeek && key.pos >= 0) {
+        const bool ok = av_seek_frame(m_pFormat, -1, key.pos, AVSEEK_FLAG_BYTE) >= 0;
+        avcodec_flush_buffers(m_pCodec);
+        m_bEnded = false;
+        m_bHaveFrame = false;
+        m_bReadFailed = false;
+        return ok;
+    }
+    return key.pts != kNoTimestamp && SeekKey(key.pts);
 }

@@ -4,8 +4,7 @@
 
 #include <algorithm>
 #include <chrono>
-
-#include "video/FrameIndexBuilder.h"
+#include <climits>
 
 namespace fs = std::filesystem;
 
@@ -31,37 +30,30 @@ constexpr int kSeekSlack = 64;
 constexpr std::chrono::milliseconds kIndexWaitLimit(400);
 // A seek the index does not reach yet decodes at most this many frames looking for its time.
 constexpr int kUnverifiedReadLimit = 1000;
+// A guess that lands on a frame the index knows reads on from there when the target is at most
+// this far: farther, reading on would hold up the key press longer than a guess is worth.
+constexpr int kRecognisedReadLimit = 4 * kForwardReadLimit;
 
 }  // namespace
 
 CVideoManager::CVideoManager() = default;
 
-CVideoManager::~CVideoManager() {
-    if (m_pBuilder) {
-        m_pBuilder->Stop();
-    }
-}
+CVideoManager::~CVideoManager() = default;
 
 bool CVideoManager::Open(const fs::path& path) {
     // Whatever was open before is closed, and with it every frame and index known for it.
-    m_pBuilder.reset();
-    m_index.Clear();
-    m_bIndexFromFile = false;
-    m_bIndexSaved = false;
-    m_indexFile.clear();
+    m_index.Reset({}, 0);
     m_cache.Clear();
     DropFrame();
     m_matUnverified.release();
     m_nShown = -1;
     m_bShownVerified = true;
-    m_nDecoderNext = -1;
-    m_bDecoderVerified = false;
-    m_nWorkerFrames = 0;
+    m_pos = DecoderPosition::Lost();
     if (!m_decoder.Open(path)) {
         return false;
     }
     m_path = path;
-    ReadVideoSignature(path, m_signature);
+    m_index.Reset(path, m_decoder.ContainerPackets());
     // A stream that reports no size or count would leave the views dividing by zero; such a
     // stream keeps the neutral value 1 that an unopened source has.
     m_nFrameCount = std::max(1, m_decoder.ReportedFrameCount());
@@ -69,9 +61,7 @@ bool CVideoManager::Open(const fs::path& path) {
     m_nHeight = std::max(1, m_decoder.Height());
     m_nFrameBytes = static_cast<size_t>(m_nWidth) * static_cast<size_t>(m_nHeight) * 3;
     // The first frame the decoder delivers is frame 0 by definition.
-    m_nDecoderNext = 0;
-    m_bDecoderVerified = true;
-    m_bDecoderFromStart = true;
+    m_pos = DecoderPosition::AtStart();
     if (m_bIndexOnOpen) {
         StartIndexing();
     }
@@ -84,6 +74,55 @@ bool CVideoManager::IsOpened() const {
 
 int CVideoManager::CurrentFrameIndex() const {
     return m_nShown;
+}
+
+// --- the frame index ---
+
+fs::path CVideoManager::IndexFilePath(const fs::path& labelFolder) {
+    return CVideoIndex::FilePath(labelFolder);
+}
+
+void CVideoManager::SetIndexFolder(const fs::path& labelFolder) {
+    if (IsOpened()) {
+        m_index.SetFolder(labelFolder);
+    }
+}
+
+void CVideoManager::StartIndexing() {
+    if (IsOpened()) {
+        m_index.Start();
+    }
+}
+
+void CVideoManager::PollIndex() {
+    m_index.Poll();
+}
+
+void CVideoManager::WaitForIndex() {
+    m_index.WaitFor(INT_MAX);
+}
+
+int CVideoManager::GetFrameCount() const {
+    if (m_index.Complete()) {
+        return std::max(1, m_index.Count());
+    }
+    return std::max(m_nFrameCount, m_index.Count());
+}
+
+int CVideoManager::IndexPercent() const {
+    if (m_index.Complete()) {
+        return 100;
+    }
+    const long long percent = 100LL * m_index.Count() / std::max(1, GetFrameCount());
+    return static_cast<int>(std::min(99LL, percent));
+}
+
+int CVideoManager::LastReadableFrame() const {
+    return m_index.ReadErrorAfter() < 0 ? -1 : m_index.ReadErrorAfter() - 1;
+}
+
+bool CVideoManager::CanVerifyCurrentFrame() const {
+    return !m_bShownVerified && m_nShown >= 0 && m_nShown < m_index.Count();
 }
 
 // --- reads ---
@@ -110,50 +149,72 @@ bool CVideoManager::SeekFrame(int n) {
     return ShowFrameAt(n, Purpose::kSeek);
 }
 
+int CVideoManager::KeepFrom(int index, Purpose why) const {
+    if (why != Purpose::kPrevious) {
+        return index;
+    }
+    const size_t capacity = m_cache.Capacity(m_nFrameBytes);
+    // One place stays with the frame on screen, which is pinned while the block is read.
+    const size_t block = std::min<size_t>(capacity > 2 ? capacity - 1 : 1, kStepBackBlockLimit);
+    return std::max(0, index - static_cast<int>(block) + 1);
+}
+
 bool CVideoManager::ShowFrameAt(int index, Purpose why) {
     if (!IsOpened()) {
         DropFrame();
         return false;
     }
     PollIndex();
+    const CFrameIndex& frames = m_index.Frames();
     if (why == Purpose::kReload && !m_bShownVerified && index == m_nShown &&
-        !m_matUnverified.empty() && index >= m_index.Count() && !m_index.Complete()) {
-        // Still beyond the index: the same picture again, clean.
-        m_matUnverified.copyTo(m_matFrame);
-        return true;
+        !m_matUnverified.empty()) {
+        if (index < frames.Count() && frames.Key(index) == m_shownKey) {
+            // The index now confirms the frame on screen by its name.
+            m_matUnverified.copyTo(m_matFrame);
+            Keep(index, m_matFrame);
+            ShowVerified(index);
+            return true;
+        }
+        if (index >= frames.Count()) {
+            // Still beyond the index: the same picture again, clean.
+            m_matUnverified.copyTo(m_matFrame);
+            return true;
+        }
     }
     if (ShowCached(index)) {
         return true;
     }
-    const int keepFrom = why == Purpose::kPrevious ? std::max(0, index - BlockFrames() + 1) : index;
-    if (m_bDecoderVerified && m_nDecoderNext >= 0 && index >= m_nDecoderNext &&
-        index - m_nDecoderNext <= kForwardReadLimit) {
-        return ReadForwardTo(index, keepFrom);
+    const int keepFrom = KeepFrom(index, why);
+    bool guessWentWrong = false;
+    if (m_pos.Known() && index >= m_pos.Next() && index - m_pos.Next() <= kForwardReadLimit &&
+        (!m_pos.Guessed() || index >= frames.Count())) {
+        const bool guessed = m_pos.Guessed();
+        const Reach reach = ReadForwardTo(index, keepFrom);
+        if (reach != Reach::kLost) {
+            return reach == Reach::kShown;
+        }
+        guessWentWrong = guessed;
     }
-    if (index >= m_index.Count() && m_pBuilder) {
+    if (index >= frames.Count() && m_index.Working()) {
         const int limit =
             m_nIndexWaitFrames >= 0
                 ? m_nIndexWaitFrames
                 : static_cast<int>(static_cast<long long>(kIndexWaitFrames) * 640 * 480 /
                                    std::max<long long>(1, 1LL * m_nWidth * m_nHeight));
-        if (index - m_index.Count() < limit) {
-            m_pBuilder->WaitFor(index + 1, kIndexWaitLimit);
-            PollIndex();
+        if (index - frames.Count() < limit) {
+            m_index.WaitFor(index + 1 + CFrameIndex::kPacketSpread, kIndexWaitLimit);
         }
     }
-    if (index < m_index.Count()) {
-        return SeekIndexed(index, why);
+    if (index < frames.Count()) {
+        return SeekIndexed(index, keepFrom);
     }
-    if (m_index.Complete()) {
+    if (frames.Complete()) {
         // Past the last frame there is.
         DropFrame();
         return false;
     }
-    if (why == Purpose::kNext && !m_bShownVerified && !m_bDecoderVerified &&
-        m_nDecoderNext == index) {
-        return ShowUnverified(index, true);
-    }
-    return SeekUnverified(index);
+    // A guess that has just gone wrong would only go wrong again.
+    return guessWentWrong ? SeekIndexed(index, keepFrom) : SeekUnverified(index, keepFrom);
 }
 
 bool CVideoManager::ShowCached(int index) {
@@ -166,95 +227,140 @@ bool CVideoManager::ShowCached(int index) {
     return true;
 }
 
-bool CVideoManager::ReadForwardTo(int index, int keepFrom) {
-    while (m_nDecoderNext <= index) {
-        const int at = m_nDecoderNext;
+CVideoManager::Reach CVideoManager::ReadForwardTo(int index, int keepFrom) {
+    const CFrameIndex& frames = m_index.Frames();
+    bool proven = false;
+    while (m_pos.Next() <= index) {
+        int at = m_pos.Next();
         if (at >= m_decoder.FrameLimit() || !m_decoder.Next()) {
-            if (m_bDecoderFromStart && at == m_index.Count() && at > 0) {
-                // Read in order to the end: the index holds every frame there is.
-                m_index.SetComplete(true);
-                m_pBuilder.reset();
-                SaveIndexIfComplete();
+            if (m_pos.FromStart()) {
+                m_index.ReadInOrderEnded(at, m_decoder.ReadFailed());
+            }
+            if (m_pos.Guessed()) {
+                // The end came where the frame rate said there were frames: the guess was
+                // wrong, not the count; the caller reads on from a place it can prove.
+                m_pos = DecoderPosition::Lost();
+                return Reach::kLost;
             }
             // As with the capture's own read past the end: no picture, and the position stays
             // just after the last frame there is.
             DropFrame();
             m_nShown = at - 1;
-            m_bShownVerified = true;
-            return false;
+            m_bShownVerified = !m_pos.Guessed();
+            return Reach::kEnded;
         }
-        m_nDecoderNext = at + 1;
-        if (m_bDecoderFromStart && at == m_index.Count() && !m_index.Complete()) {
-            // Reading in order from the start is what the worker does: the frame joins the
-            // index at once, so playback never outruns it.
-            m_index.Append({{m_decoder.Timestamp(), m_decoder.IsKeyFrame()}});
+        const FrameKey key = m_decoder.Key();
+        if (m_pos.FromStart()) {
+            // Counted from the start: this is frame `at` by definition, and reading in order
+            // is what the worker does, so it joins the index at once (playback never outruns
+            // the index).
+            m_index.ReadInOrder(at, {key, m_decoder.IsKeyFrame()});
+            m_pos.Advanced();
+            proven = true;
+        } else if (at < frames.Count() && frames.Key(at) == key) {
+            m_pos.Confirmed();
+            m_pos.Advanced();
+            proven = true;
+        } else if (at < frames.Count()) {
+            // Not the frame the count says: where the decoder really is, if its name tells.
+            const int id = frames.Identify(key);
+            if (id < 0 || id > index) {
+                m_pos = DecoderPosition::Lost();
+                return Reach::kLost;
+            }
+            at = id;
+            m_pos = DecoderPosition::Recognised(id);
+            proven = true;
+        } else {
+            // Beyond the index: counted on, but proven by nothing yet.
+            m_pos.Advanced();
+            proven = false;
         }
-        if (at >= keepFrom) {
+        if (at < keepFrom) {
+            continue;
+        }
+        if (proven) {
             if (!KeepDecoded(at, at == index)) {
                 DropFrame();
-                return false;
+                return Reach::kFailed;
             }
+        } else if (at == index) {
+            if (!Convert(m_matFrame)) {
+                DropFrame();
+                return Reach::kFailed;
+            }
+            ShowUnverified(index, key);
+            return Reach::kShown;
         }
     }
+    if (!proven) {
+        // The frame was already the decoder's (index < its position): cannot happen by the
+        // callers' conditions, but never claim a frame that was not read.
+        m_pos = DecoderPosition::Lost();
+        return Reach::kLost;
+    }
     ShowVerified(index);
-    return true;
+    return Reach::kShown;
 }
 
-bool CVideoManager::SeekIndexed(int index, Purpose why) {
-    const int keepFrom = why == Purpose::kPrevious ? std::max(0, index - BlockFrames() + 1) : index;
-    int aim = m_index.SeekPointAtOrBefore(keepFrom);
+bool CVideoManager::SeekIndexed(int index, int keepFrom) {
+    const CFrameIndex& frames = m_index.Frames();
+    const bool bytes = m_decoder.CanSeekBytes();
+    int aim = frames.SeekPointAtOrBefore(std::min(keepFrom, frames.Count() - 1), bytes);
     // Reading on is cheaper when the decoder already stands between that key frame and index.
-    if (m_bDecoderVerified && m_nDecoderNext >= 0 && m_nDecoderNext <= index &&
-        m_nDecoderNext > aim) {
-        return ReadForwardTo(index, keepFrom);
+    if (m_pos.Known() && !m_pos.Guessed() && m_pos.Next() <= index && m_pos.Next() > aim) {
+        const Reach reach = ReadForwardTo(index, keepFrom);
+        if (reach != Reach::kLost) {
+            return reach == Reach::kShown;
+        }
     }
     for (int attempt = 0; attempt < kSeekAttempts && aim >= 0; ++attempt) {
         ++m_nSeeks;
-        m_bDecoderVerified = false;
-        m_bDecoderFromStart = false;
-        m_nDecoderNext = -1;
-        if (!m_decoder.SeekKey(m_index.Timestamp(aim))) {
+        m_pos = DecoderPosition::Lost();
+        if (!m_decoder.SeekTo(frames.Key(aim))) {
             break;
         }
         int known = -1;
         bool past = false;
-        for (int guard = index - aim + kSeekSlack; guard > 0 && !past; --guard) {
+        for (int guard = std::min(index, frames.Count()) - aim + kSeekSlack; guard > 0; --guard) {
             if (!m_decoder.Next()) {
                 break;
             }
-            // A frame is recognised by coming next after a recognised one with the timestamp the
-            // index expects there, or else by a timestamp only one frame of the file has.
-            const int64_t ts = m_decoder.Timestamp();
-            int id = known >= 0 && known + 1 < m_index.Count() && m_index.Timestamp(known + 1) == ts
-                         ? known + 1
-                         : m_index.Identify(ts);
+            // A frame is recognised by coming next after a recognised one with the name the
+            // index expects there, or else by a name that proves it.
+            const FrameKey key = m_decoder.Key();
+            const int id = known >= 0 && known + 1 < frames.Count() && frames.Key(known + 1) == key
+                               ? known + 1
+                               : frames.Identify(key);
             known = id;
             if (id < 0) {
-                m_bDecoderVerified = false;
-                m_nDecoderNext = -1;
+                m_pos = DecoderPosition::Lost();
                 continue;
             }
             if (id > index) {
                 past = true;
                 break;
             }
-            m_nDecoderNext = id + 1;
-            m_bDecoderVerified = true;
-            if (id >= keepFrom) {
-                if (!KeepDecoded(id, id == index)) {
-                    DropFrame();
-                    return false;
-                }
+            m_pos = DecoderPosition::Recognised(id);
+            if (id >= keepFrom && !KeepDecoded(id, id == index)) {
+                DropFrame();
+                return false;
             }
             if (id == index) {
                 ShowVerified(index);
                 return true;
             }
+            if (id + 1 >= frames.Count()) {
+                break;  // the rest is read on below, beyond the index
+            }
         }
-        if (!past && m_bDecoderVerified && m_nDecoderNext <= index) {
-            return ReadForwardTo(index, keepFrom);
+        if (!past && m_pos.Known() && m_pos.Next() <= index) {
+            const Reach reach = ReadForwardTo(index, keepFrom);
+            if (reach != Reach::kLost) {
+                return reach == Reach::kShown;
+            }
         }
-        aim = m_index.SeekPointAtOrBefore(aim - 1);
+        aim = frames.SeekPointAtOrBefore(aim - 1, bytes);
     }
     return ReadFromStart(index, keepFrom);
 }
@@ -263,29 +369,25 @@ bool CVideoManager::ReadFromStart(int index, int keepFrom) {
     ++m_nSeeks;
     if (!m_decoder.Open(m_path)) {
         DropFrame();
-        m_nDecoderNext = -1;
-        m_bDecoderVerified = false;
+        m_pos = DecoderPosition::Lost();
         return false;
     }
-    m_nDecoderNext = 0;
-    m_bDecoderVerified = true;
-    m_bDecoderFromStart = true;
-    return ReadForwardTo(index, keepFrom);
+    m_pos = DecoderPosition::AtStart();
+    return ReadForwardTo(index, keepFrom) == Reach::kShown;
 }
 
-bool CVideoManager::SeekUnverified(int index) {
+bool CVideoManager::SeekUnverified(int index, int keepFrom) {
     // Where the frame should be at the nominal frame rate, counted on from the last frame the
-    // index knows (so only the stretch beyond it is guessed).
+    // index knows when it carries a timestamp (so only the stretch beyond it is guessed).
+    const CFrameIndex& frames = m_index.Frames();
     const int64_t ticks = m_decoder.NominalFrameTicks();
-    const int last = m_index.Count() - 1;
+    const int last = frames.Count() - 1;
     int64_t target = m_decoder.StartTime() + static_cast<int64_t>(index) * ticks;
-    if (last >= 0 && m_index.Timestamp(last) != kNoTimestamp) {
-        target = m_index.Timestamp(last) + static_cast<int64_t>(index - last) * ticks;
+    if (last >= 0 && frames.Key(last).pts != kNoTimestamp) {
+        target = frames.Key(last).pts + static_cast<int64_t>(index - last) * ticks;
     }
     ++m_nSeeks;
-    m_bDecoderVerified = false;
-    m_bDecoderFromStart = false;
-    m_nDecoderNext = -1;
+    m_pos = DecoderPosition::Lost();
     bool have = m_decoder.SeekKey(target);
     for (int guard = 0; have && guard < kUnverifiedReadLimit; ++guard) {
         have = m_decoder.Next();
@@ -294,25 +396,33 @@ bool CVideoManager::SeekUnverified(int index) {
             break;
         }
     }
-    if (!have) {
-        DropFrame();
-        return false;
+    if (have) {
+        const int id = frames.Identify(m_decoder.Key());
+        if (id >= 0 && index - id <= kRecognisedReadLimit) {
+            // Landed on a frame the index knows, not far before the target: count on from there
+            // rather than guess.
+            m_pos = DecoderPosition::Recognised(id);
+            const Reach reach = ReadForwardTo(index, keepFrom);
+            if (reach != Reach::kLost) {
+                return reach == Reach::kShown;
+            }
+        } else if (Convert(m_matFrame)) {
+            m_pos = DecoderPosition::Guessed(index);
+            ShowUnverified(index, m_decoder.Key());
+            return true;
+        }
     }
-    return ShowUnverified(index, false);
+    // Nothing to aim at (a raw stream has no timestamps), or the guess found no frame: read on
+    // from the nearest place the index recognises, or from the start.
+    return SeekIndexed(index, keepFrom);
 }
 
-bool CVideoManager::ShowUnverified(int index, bool decodeNext) {
-    if ((decodeNext && !m_decoder.Next()) || !Convert(m_matFrame)) {
-        DropFrame();
-        m_nDecoderNext = -1;
-        return false;
-    }
-    m_nDecoderNext = index + 1;
+void CVideoManager::ShowUnverified(int index, const FrameKey& key) {
     m_nShown = index;
     m_bShownVerified = false;
+    m_shownKey = key;
     m_cache.Pin(CFrameCache::kNoKey);
     m_matFrame.copyTo(m_matUnverified);
-    return true;
 }
 
 // --- helpers ---
@@ -361,13 +471,6 @@ void CVideoManager::ShowVerified(int index) {
     m_bShownVerified = true;
     m_cache.Pin(index);
     m_matUnverified.release();
-}
-
-int CVideoManager::BlockFrames() const {
-    const size_t capacity = m_cache.Capacity(m_nFrameBytes);
-    // One place stays with the frame on screen, which is pinned while the block is read.
-    const size_t block = capacity > 2 ? capacity - 1 : 1;
-    return static_cast<int>(std::min<size_t>(block, kStepBackBlockLimit));
 }
 
 void CVideoManager::DropFrame() {

@@ -1,5 +1,7 @@
 // Jumps into a part of a real phone clip never read (N, GO, the slider) show the frame they name:
-// at once when the index is there, or marked "?" until the index timer replaces it.
+// at once when the index is there, or marked "?" until the index timer replaces it. The slider
+// follows the exact frame count, and a file that cannot be read to its end is reported.
+#include <cstdlib>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -116,6 +118,48 @@ TEST_F(ColdJump, AJumpBeyondTheIndexIsMarkedUntilTheIndexGetsThere) {
     EXPECT_FALSE(wnd.TimerRunning(INDEX_TIMER_ID));
     EXPECT_EQ(wnd.GetControlText(IDC_EDIT_PATH), video.string()) << "no progress once complete";
     ExpectShowsItsFrame("slider to 430, after the index tick");
+}
+
+// What the index learns reaches the window: a raw stream (no frame count of its own) gets a
+// slider over every frame; a read error is told, with the last frame that could be read.
+TEST_F(DialogTest, TheSliderFollowsTheExactCountAndAReadErrorIsTold) {
+    struct Case {
+        const char* file;
+        const char* codec;
+        bool failRead;
+    };
+    for (const Case& c : {Case{"raw.h264", "-c:v libx264 -bf 2 -g 24 -f h264", false},
+                          Case{"part.ts", "-c:v mpeg2video -g 12", true}}) {
+        const fs::path video = tmp / c.file;
+        // A clip that cannot be made fails the test.
+        ASSERT_EQ(std::system(("ffmpeg -v error -y -f lavfi -i testsrc2=s=160x120:r=25:d=2.4 " +
+                               std::string(c.codec) + " " + video.string() + " >/dev/null 2>&1")
+                                  .c_str()),
+                  0)
+            << c.file;
+        CFrameDecoder::FailReadsPastForTests(
+            c.failRead ? static_cast<int64_t>(fs::file_size(video) / 2) : -1);
+        ASSERT_TRUE(OpenViaButton(video)) << c.file;
+        CVideoManager* vm = dlg.GetVideoManager();
+        vm->WaitForIndex();
+        CFrameDecoder::FailReadsPastForTests(-1);
+        app.ClearBoxes();
+        wnd.FireTimer(INDEX_TIMER_ID);
+        EXPECT_FALSE(wnd.TimerRunning(INDEX_TIMER_ID)) << c.file;
+        if (!c.failRead) {
+            EXPECT_EQ(wnd.Ctl(IDC_SLIDER).sliderMax, 60) << c.file;
+            wnd.ScrollSlider(59);
+            EXPECT_EQ(wnd.GetControlText(IDC_STATIC_FRAME), "59") << c.file;
+            EXPECT_TRUE(app.Boxes().empty()) << c.file;
+            continue;
+        }
+        const std::string past =
+            "could not be read past frame " + std::to_string(vm->LastReadableFrame());
+        ASSERT_GE(vm->LastReadableFrame(), 0) << c.file;
+        EXPECT_NE(wnd.GetControlText(IDC_EDIT_PATH).find(past), std::string::npos) << c.file;
+        ASSERT_EQ(app.Boxes().size(), 1u) << c.file;
+        EXPECT_NE(app.Boxes()[0].text.find(past), std::string::npos) << c.file;
+    }
 }
 
 }  // namespace

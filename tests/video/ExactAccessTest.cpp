@@ -25,19 +25,6 @@ namespace {
 
 const std::filesystem::path kBoxClip = std::filesystem::path(TAGWRIGHT_TESTDATA_DIR) / "box.mp4";
 
-// FNV-1a over every byte: a check of whole frames where keeping their pixels would take too
-// much memory.
-uint64_t Digest(const cv::Mat& m) {
-    uint64_t h = 1469598103934665603ull;
-    for (int y = 0; y < m.rows; ++y) {
-        const uchar* row = m.ptr(y);
-        for (size_t i = 0; i < m.cols * m.elemSize(); ++i) {
-            h = (h ^ row[i]) * 1099511628211ull;
-        }
-    }
-    return h;
-}
-
 // The frames as a plain capture reads them in order from the start: the truth every access
 // path is held to. Pixels are kept for a range of frames, a digest for all.
 class SequentialFrames {

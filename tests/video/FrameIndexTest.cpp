@@ -189,10 +189,15 @@ TEST(FrameIndexFile, FilesThatDoNotFitTheVideoAreRebuiltNeverTrusted) {
              bad[bad.size() / 2] ^= 0x40;
              std::ofstream(file, std::ios::binary).write(bad.data(), bad.size());
          }},
-        {"stale",
+        {"another encoding under the same name and time",
          [&] {
              std::ofstream(file, std::ios::binary).write(good.data(), good.size());
-             fs::last_write_time(clip, fs::last_write_time(clip) + std::chrono::seconds(5));
+             const auto time = fs::last_write_time(clip);
+             SampleVideoOptions o = ClipOptions(320, 240, 150);
+             o.gop = 25;
+             o.bFrames = true;
+             MakeClip(clip, o);
+             fs::last_write_time(clip, time);
          }},
     };
     for (const Case& c : cases) {

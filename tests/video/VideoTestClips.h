@@ -1,8 +1,11 @@
 #pragma once
 
 #include <algorithm>
+#include <cstdint>
 #include <filesystem>
 #include <string>
+
+#include <opencv2/core.hpp>
 
 #include <gtest/gtest.h>
 
@@ -45,4 +48,17 @@ inline double IoU(const CRect& a, const CRect& b) {
 inline std::string Describe(const CRect& r) {
     return "(" + std::to_string(r.left) + ", " + std::to_string(r.top) + ", " +
            std::to_string(r.right) + ", " + std::to_string(r.bottom) + ")";
+}
+
+// FNV-1a over every pixel byte: compares whole frames where keeping their pixels would take too
+// much memory.
+inline uint64_t Digest(const cv::Mat& m) {
+    uint64_t h = 1469598103934665603ull;
+    for (int y = 0; y < m.rows; ++y) {
+        const uchar* row = m.ptr(y);
+        for (size_t i = 0; i < m.cols * m.elemSize(); ++i) {
+            h = (h ^ row[i]) * 1099511628211ull;
+        }
+    }
+    return h;
 }
