@@ -383,7 +383,7 @@ bool FrameSizeIfNeeded(const ImportOptions& o, const Source& s, const fs::path& 
         return true;
     }
     CFrameDecoder decoder;
-    if (!decoder.Open(video, 1, true)) {
+    if (!decoder.Open(video, 1, CFrameDecoder::Mode::kIndexOnly)) {
         error = PathError(video, "cannot be opened as a video (YOLO boxes need its frame size)");
         return false;
     }

@@ -143,7 +143,7 @@ bool ReadCrop(const ExportOptions& options, VideoExport& video) {
 // What the container says, through the decoder the frames will come from; no frame decoded.
 bool ProbeVideo(VideoExport& video) {
     CFrameDecoder decoder;
-    if (!decoder.Open(video.video, 1, true)) {
+    if (!decoder.Open(video.video, 1, CFrameDecoder::Mode::kIndexOnly)) {
         Fail(video, PathError(video.video, "cannot be opened as a video"));
         return false;
     }
@@ -314,6 +314,11 @@ void ExportVideo(const ExportOptions& options, CFormatWriter& writer, CExportPro
         Fail(video, PathError(video.video, "cannot be opened as a video"));
     } else if (!writer.RetractVideo(video, error) || !writer.StartVideo(video, error)) {
         Fail(video, error);
+    } else {
+        // Reading to the end in order proves every frame, so an export with negatives leaves
+        // the frame index the editor would otherwise build at its next open; a read that stops
+        // early stores nothing.
+        source.SetIndexFolder(video.labelFolder);
     }
 
     CImageWriter images(options.image, options.jpegQuality);
