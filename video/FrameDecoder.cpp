@@ -92,6 +92,7 @@ void CFrameDecoder::Close() {
     m_bEnded = false;
     m_bHaveFrame = false;
     m_bReadFailed = false;
+    m_bGaveUp = false;
 }
 
 bool CFrameDecoder::OpenInput(const std::filesystem::path& path) {
@@ -276,6 +277,42 @@ bool CFrameDecoder::Next() {
             return false;
         }
     }
+}
+
+const AVPacket* CFrameDecoder::NextPacket() {
+    if (m_pCodec == nullptr || m_bEnded) {
+        return nullptr;
+    }
+    int otherPackets = 0;
+    for (;;) {
+        av_packet_unref(m_pPacket);
+        const int read = av_read_frame(m_pFormat, m_pPacket);
+        if (read == AVERROR(EAGAIN)) {
+            continue;
+        }
+        if (read < 0) {
+            m_bReadFailed = m_pFormat->pb != nullptr && m_pFormat->pb->error < 0 &&
+                            m_pFormat->pb->error != AVERROR_EOF;
+            End();
+            return nullptr;
+        }
+        if (m_pPacket->stream_index == m_nStream) {
+            return m_pPacket;
+        }
+        if (++otherPackets > kMaxOtherPackets) {
+            m_bGaveUp = true;
+            End();
+            return nullptr;
+        }
+    }
+}
+
+const AVCodecParameters* CFrameDecoder::Parameters() const {
+    return m_nStream >= 0 ? m_pFormat->streams[m_nStream]->codecpar : nullptr;
+}
+
+int CFrameDecoder::DecoderDelay() const {
+    return m_pCodec != nullptr ? m_pCodec->has_b_frames : 0;
 }
 
 FrameKey CFrameDecoder::Key() const {

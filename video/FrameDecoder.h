@@ -6,6 +6,7 @@
 #include <opencv2/core.hpp>
 
 struct AVCodecContext;
+struct AVCodecParameters;
 struct AVFormatContext;
 struct AVFrame;
 struct AVPacket;
@@ -99,6 +100,19 @@ class CFrameDecoder {
     // The container's own packet count for the stream (0 when it has none).
     int64_t ContainerPackets() const { return m_nContainerPackets; }
 
+    // Packets without decoding, for reading the order of frames from their headers: the next
+    // packet of the video stream as Next() would send it to the decoder (the same packets, the
+    // same read error rule), or nullptr at the end or at a read error (ReadFailed() tells
+    // which). Not to be mixed with Next() on one opened file.
+    const AVPacket* NextPacket();
+    // True when NextPacket() gave up on a run of other streams' packets, where Next() ends
+    // without draining the decoder.
+    bool GaveUp() const { return m_bGaveUp; }
+    const AVCodecParameters* Parameters() const;
+    // How many frames the opened decoder holds back before giving out the first (its reorder
+    // delay); the decoder may raise it while decoding, never lower it.
+    int DecoderDelay() const;
+
     // Test-only: every decoder opened from now on fails to read its file past this many bytes
     // with an I/O error, as a failing disk or share would; a negative value turns it off.
     static void FailReadsPastForTests(int64_t bytes);
@@ -128,6 +142,7 @@ class CFrameDecoder {
     bool m_bEnded = false;
     bool m_bHaveFrame = false;
     bool m_bReadFailed = false;
+    bool m_bGaveUp = false;
     bool m_bByteSeek = false;
     // The injected failing reader (tests only), owned here.
     struct FailingInput;

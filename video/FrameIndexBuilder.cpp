@@ -7,6 +7,7 @@
 #include <utility>
 
 #include "video/FrameDecoder.h"
+#include "video/HeaderOrder.h"
 
 namespace {
 
@@ -16,11 +17,16 @@ constexpr size_t kBatch = 64;
 
 std::atomic<int> g_nice{CFrameIndexBuilder::kNice};
 std::atomic<CFrameIndexBuilder::Split> g_split{CFrameIndexBuilder::Split::kByRule};
+std::atomic<bool> g_headers{true};
 
 }  // namespace
 
 void CFrameIndexBuilder::SetSplitForTests(Split split) {
     g_split = split;
+}
+
+void CFrameIndexBuilder::SetHeaderOrderForTests(bool allowed) {
+    g_headers = allowed;
 }
 
 void CFrameIndexBuilder::SetNiceForBenchmarks(int nice) {
@@ -49,6 +55,7 @@ void CFrameIndexBuilder::Start(const std::filesystem::path& video) {
     m_nSpliceChecked = 0;
     m_bStopSecond = false;
     m_bStop = false;
+    m_nFromHeaders = 0;
     m_thread = std::thread(&CFrameIndexBuilder::Run, this, video);
 }
 
@@ -95,62 +102,44 @@ void CFrameIndexBuilder::Hand(std::vector<IndexedFrame>& batch, End end) {
     m_changed.notify_all();
 }
 
+CFrameIndexBuilder::End CFrameIndexBuilder::ReadHeaders(const std::filesystem::path& video,
+                                                        std::vector<IndexedFrame>& handed) {
+    const auto take = [&](std::vector<IndexedFrame>& frames) {
+        if (m_nStopAfter >= 0 && static_cast<int>(handed.size() + frames.size()) > m_nStopAfter) {
+            frames.resize(static_cast<size_t>(m_nStopAfter) - handed.size());
+        }
+        handed.insert(handed.end(), frames.begin(), frames.end());
+        m_nFromHeaders = static_cast<int>(handed.size());
+        Hand(frames, End::kRunning);
+        return static_cast<int>(handed.size()) != m_nStopAfter;
+    };
+    switch (CHeaderOrder::Read(video, m_bStop, take)) {
+        case CHeaderOrder::Result::kEndOfFile:
+            return End::kEndOfFile;
+        case CHeaderOrder::Result::kReadError:
+            return End::kReadError;
+        case CHeaderOrder::Result::kStopped:
+            return End::kStopped;
+        case CHeaderOrder::Result::kNotApplicable:
+            break;
+    }
+    return End::kRunning;
+}
+
 void CFrameIndexBuilder::Run(std::filesystem::path video) {
     // Nice values are per thread on Linux and inherited by the decoder's own threads, which
     // are started by the open below.
     setpriority(PRIO_PROCESS, static_cast<id_t>(syscall(SYS_gettid)), g_nice.load());
-    CFrameDecoder decoder;
     std::vector<IndexedFrame> batch;
-    End end = End::kReadError;
-    if (decoder.Open(video, 0, CFrameDecoder::Mode::kIndexOnly)) {
-        const Split split = g_split;
-        m_bSecond = split == Split::kAlways ||
-                    (split == Split::kByRule && std::thread::hardware_concurrency() > 1 &&
-                     decoder.ReportedFrameCount() >= kSplitFrames);
-        if (m_bSecond) {
-            // The middle by bytes where the container is sought so, else by time.
-            std::error_code ec;
-            FrameKey middle;
-            middle.pos = decoder.CanSeekBytes()
-                             ? static_cast<int64_t>(std::filesystem::file_size(video, ec) / 2)
-                             : -1;
-            middle.pts =
-                decoder.StartTime() + static_cast<int64_t>(decoder.ReportedFrameCount() / 2) *
-                                          decoder.NominalFrameTicks();
-            m_second = std::thread(&CFrameIndexBuilder::RunSecond, this, video, middle);
-        }
-        int count = 0;
-        int offset = 0;
-        bool spliced = false;
-        size_t batchSize = 8;
-        end = End::kEndOfFile;
-        for (;;) {
-            if (m_bStop || count == m_nStopAfter) {
-                end = End::kStopped;
-                break;
-            }
-            if (count >= decoder.FrameLimit()) {
-                break;
-            }
-            IndexedFrame frame;
-            if (spliced) {
-                if (!NextFromSecond(count, offset, frame, end)) {
-                    break;
-                }
-            } else {
-                if (!decoder.Next()) {
-                    end = decoder.ReadFailed() ? End::kReadError : End::kEndOfFile;
-                    break;
-                }
-                frame = {decoder.Key(), decoder.IsKeyFrame()};
-                spliced = m_bSecond && TrySplice(frame, count, offset);
-            }
-            batch.push_back(frame);
-            ++count;
-            if (batch.size() >= batchSize) {
-                Hand(batch, End::kRunning);
-                batchSize = kBatch;
-            }
+    // Frames already handed from the headers: decoding goes on after them (checking that it
+    // meets the same frames on its way there).
+    std::vector<IndexedFrame> fromHeaders;
+    End end = g_headers ? ReadHeaders(video, fromHeaders) : End::kRunning;
+    CFrameDecoder decoder;
+    if (end == End::kRunning) {
+        end = End::kReadError;
+        if (decoder.Open(video, 0, CFrameDecoder::Mode::kIndexOnly)) {
+            end = DecodeFrom(decoder, video, fromHeaders, batch);
         }
     }
     m_bStopSecond = true;
@@ -163,6 +152,69 @@ void CFrameIndexBuilder::Run(std::filesystem::path video) {
     std::lock_guard<std::mutex> lock(m_mutex);
     m_bEnded = true;
     m_changed.notify_all();
+}
+
+CFrameIndexBuilder::End CFrameIndexBuilder::DecodeFrom(CFrameDecoder& decoder,
+                                                       const std::filesystem::path& video,
+                                                       const std::vector<IndexedFrame>& handed,
+                                                       std::vector<IndexedFrame>& batch) {
+    const Split split = g_split;
+    // The second worker pays only from the start of the file.
+    m_bSecond =
+        handed.empty() && (split == Split::kAlways ||
+                           (split == Split::kByRule && std::thread::hardware_concurrency() > 1 &&
+                            decoder.ReportedFrameCount() >= kSplitFrames));
+    if (m_bSecond) {
+        // The middle by bytes where the container is sought so, else by time.
+        std::error_code ec;
+        FrameKey middle;
+        middle.pos = decoder.CanSeekBytes()
+                         ? static_cast<int64_t>(std::filesystem::file_size(video, ec) / 2)
+                         : -1;
+        middle.pts = decoder.StartTime() + static_cast<int64_t>(decoder.ReportedFrameCount() / 2) *
+                                               decoder.NominalFrameTicks();
+        m_second = std::thread(&CFrameIndexBuilder::RunSecond, this, video, middle);
+    }
+    int count = 0;
+    int offset = 0;
+    bool spliced = false;
+    size_t batchSize = 8;
+    for (;;) {
+        if (m_bStop || count == m_nStopAfter) {
+            return End::kStopped;
+        }
+        if (count >= decoder.FrameLimit()) {
+            return End::kEndOfFile;
+        }
+        IndexedFrame frame;
+        if (spliced) {
+            End end = End::kEndOfFile;
+            if (!NextFromSecond(count, offset, frame, end)) {
+                return end;
+            }
+        } else {
+            if (!decoder.Next()) {
+                return decoder.ReadFailed() ? End::kReadError : End::kEndOfFile;
+            }
+            frame = {decoder.Key(), decoder.IsKeyFrame()};
+            spliced = m_bSecond && TrySplice(frame, count, offset);
+        }
+        const size_t at = static_cast<size_t>(count);
+        ++count;
+        if (at < handed.size()) {
+            // Handed from the headers already. Cannot differ; if it ever did, the index stops
+            // here and stays partial, so that nothing past it is trusted.
+            if (handed[at].id != frame.id || handed[at].key != frame.key) {
+                return End::kStopped;
+            }
+            continue;
+        }
+        batch.push_back(frame);
+        if (batch.size() >= batchSize) {
+            Hand(batch, End::kRunning);
+            batchSize = kBatch;
+        }
+    }
 }
 
 bool CFrameIndexBuilder::TrySplice(const IndexedFrame& frame, int n, int& offset) {

@@ -11,9 +11,13 @@
 
 #include "video/FrameIndex.h"
 
-// Builds the frame index of a video on a thread of its own, with a decoder of its own that reads
-// the file in order without making pictures. The frames it finds are handed over in batches
-// through one lock-protected list; the owner takes them whenever it likes.
+class CFrameDecoder;
+
+// Builds the frame index of a video on a thread of its own: from the packets' headers where that
+// gives the decoder's order for certain (H.264, see CHeaderOrder), else, and from where that stops
+// applying, with a decoder of its own that reads the file in order without making pictures. The
+// frames it finds are handed over in batches through one lock-protected list; the owner takes them
+// whenever it likes.
 //
 // The thread runs at a lowered scheduling priority (kNice), so that on a busy machine the user
 // interface's own decoding comes first, yet high enough that other busy programs do not starve
@@ -63,9 +67,19 @@ class CFrameIndexBuilder {
     // any video (true), on none (false), or as their rule says (the default).
     enum class Split { kByRule, kAlways, kNever };
     static void SetSplitForTests(Split split);
+    // Test and benchmark only: whether builders started from now on may take the order from the
+    // headers (the default) or always decode.
+    static void SetHeaderOrderForTests(bool allowed);
+    // How many of the frames found came from the headers (the rest were decoded).
+    int FramesFromHeaders() const { return m_nFromHeaders; }
 
   private:
     void Run(std::filesystem::path video);
+    // The order from the headers, handed as it settles; the frames handed go to `handed`.
+    End ReadHeaders(const std::filesystem::path& video, std::vector<IndexedFrame>& handed);
+    // Decodes from the start, handing what comes after `handed`, until the end.
+    End DecodeFrom(CFrameDecoder& decoder, const std::filesystem::path& video,
+                   const std::vector<IndexedFrame>& handed, std::vector<IndexedFrame>& batch);
     void RunSecond(std::filesystem::path video, FrameKey middle);
     // The first worker's frame `n`, decoded by itself: true once the second worker's frames
     // are known to go on from there (then `offset` maps frame numbers to places in m_tail).
@@ -95,6 +109,7 @@ class CFrameIndexBuilder {
     int m_nSpliceChecked = 0;
     bool m_bSecond = false;
     int m_nStopAfter = -1;
+    std::atomic<int> m_nFromHeaders{0};
     End m_end = End::kRunning;
     bool m_bEnded = true;
 };

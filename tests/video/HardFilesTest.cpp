@@ -185,6 +185,93 @@ TEST_P(HardFiles, EveryJumpShowsAPictureAndOnlyTheRightFrameIsVerified) {
 INSTANTIATE_TEST_SUITE_P(FrameIndex, HardFiles, ::testing::ValuesIn(kKinds),
                          [](const auto& info) { return std::string(info.param.name); });
 
+// The frame index read from the packets' headers is the one decoding gives, frame for frame and
+// key flag for key flag, on every H.264 encoding a recorder or encoder may choose; where the
+// headers cannot vouch for the order, decoding takes over (from the start, or after what the
+// headers settled). `from`: how far the headers carry it.
+enum class From { kAll, kPart, kNone };
+struct Encoding {
+    const char* name;
+    const char* file;
+    const char* args;  // empty: one of the hard kinds above
+    From from;
+};
+
+const Encoding kEncodings[] = {
+    {"NoBFrames", "e-nob.mp4", "-c:v libx264 -bf 0 -g 24", From::kAll},
+    {"BFramesLongGroup", "e-b3.mp4", "-c:v libx264 -bf 3 -g 250", From::kAll},
+    {"StrictPyramid", "e-strict.mp4",
+     "-c:v libx264 -x264-params bframes=8:b-pyramid=strict:b-adapt=0:keyint=30", From::kAll},
+    {"OpenGop", "e-open.mp4", "-c:v libx264 -x264-params open-gop=1:keyint=20:bframes=3",
+     From::kAll},
+    {"IntraRefresh", "e-refresh.mp4", "-c:v libx264 -x264-params intra-refresh=1:keyint=15",
+     From::kAll},
+    {"FourSlices", "e-slices.mp4", "-c:v libx264 -x264-params slices=4:bframes=2", From::kAll},
+    {"Mbaff", "e-mbaff.mp4", "-c:v libx264 -flags +ildct+ilme -x264-params interlaced=1",
+     From::kAll},
+    {"Baseline", "e-base.mp4", "-c:v libx264 -profile:v baseline -g 10", From::kAll},
+    {"ShortGroupsMkv", "e-short.mkv", "-c:v libx264 -x264-params keyint=5:min-keyint=1",
+     From::kAll},
+    {"Ref16Weighted", "e-ref.mp4", "-c:v libx264 -x264-params ref=16:bframes=3:weightb=1",
+     From::kAll},
+    {"PocType2", "e-poc2.mp4", "-c:v libx264 -bf 0 -x264-params keyint=12", From::kAll},
+    {"RawH264", "raw.h264", "", From::kAll},
+    // The demuxer marks the packet where the second recording begins as damaged.
+    {"JoinedTs", "joined.ts", "", From::kPart},
+    {"TimestampWrap", "wrap.ts", "", From::kAll},
+    {"DuplicatedTimestamps", "dup.mkv", "", From::kAll},
+    {"NonMonotonicTimestamps", "nonmono.mkv", "", From::kAll},
+    {"EditListCutMidGroup", "cut.mp4", "", From::kNone},
+    {"HevcOpenGopBPyramid", "hevc.mp4", "", From::kNone},
+};
+
+std::vector<IndexedFrame> BuildIndex(const fs::path& clip, bool headers, int* fromHeaders) {
+    CFrameIndexBuilder::SetHeaderOrderForTests(headers);
+    CFrameIndexBuilder builder;
+    builder.Start(clip);
+    std::vector<IndexedFrame> frames;
+    builder.WaitFor(INT32_MAX);
+    const CFrameIndexBuilder::End end = builder.Take(frames);
+    CFrameIndexBuilder::SetHeaderOrderForTests(true);
+    EXPECT_EQ(end, CFrameIndexBuilder::End::kEndOfFile) << clip;
+    *fromHeaders = builder.FramesFromHeaders();
+    return frames;
+}
+
+class HeaderOrder : public ::testing::TestWithParam<Encoding> {};
+
+TEST_P(HeaderOrder, IsTheDecodersOrderOrLeavesItToDecoding) {
+    const Encoding& e = GetParam();
+    const fs::path clip = g_clips->dir->Path() / e.file;
+    if (*e.args != '\0') {
+        ASSERT_TRUE(Ffmpeg(kSource + e.args + " '" + clip.string() + "'"))
+            << "ffmpeg could not make " << e.file;
+    } else {
+        ASSERT_TRUE(g_clips->made[e.name]) << "ffmpeg could not make " << e.file;
+    }
+    int fromHeaders = 0;
+    int none = 0;
+    const std::vector<IndexedFrame> decoded = BuildIndex(clip, false, &none);
+    const std::vector<IndexedFrame> read = BuildIndex(clip, true, &fromHeaders);
+    EXPECT_EQ(none, 0);
+    ASSERT_GE(decoded.size(), 40u) << e.file;
+    ASSERT_EQ(read.size(), decoded.size()) << e.file;
+    for (size_t i = 0; i < read.size(); ++i) {
+        ASSERT_TRUE(read[i].id == decoded[i].id && read[i].key == decoded[i].key)
+            << e.name << ": frame " << i << " is packet " << read[i].id.pos << " (key "
+            << read[i].key << ") from the headers, " << decoded[i].id.pos << " (key "
+            << decoded[i].key << ") decoded";
+    }
+    const From from = fromHeaders == static_cast<int>(read.size()) ? From::kAll
+                      : fromHeaders > 0                            ? From::kPart
+                                                                   : From::kNone;
+    EXPECT_EQ(from, e.from) << e.name << ": " << fromHeaders << " of " << read.size()
+                            << " frames from the headers";
+}
+
+INSTANTIATE_TEST_SUITE_P(FrameIndex, HeaderOrder, ::testing::ValuesIn(kEncodings),
+                         [](const auto& info) { return std::string(info.param.name); });
+
 // Another video padded to this one's size and given its modification time (as cp -p and touch -r
 // do) is not this video: its index is rebuilt, not taken.
 TEST(HardFilesIndexFile, AnIndexBelongsToTheContentNotToSizeAndTime) {

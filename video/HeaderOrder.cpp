@@ -1,0 +1,409 @@
+#include "video/HeaderOrder.h"
+
+#include <algorithm>
+#include <memory>
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+}
+
+namespace {
+
+// H.264 NAL unit types that matter here.
+constexpr int kNalSlice = 1;
+constexpr int kNalPartitionA = 2;
+constexpr int kNalPartitionC = 4;
+constexpr int kNalIdrSlice = 5;
+constexpr int kNalSei = 6;
+constexpr int kNalEndOfSequence = 10;
+constexpr int kNalEndOfStream = 11;
+constexpr int kNalPrefix = 14;
+constexpr int kNalSubsetSps = 15;
+constexpr int kNalAuxiliarySlice = 19;
+constexpr int kNalDepthSlice = 21;
+
+// What the headers of one packet say: how many pictures it starts, whether it is an IDR picture,
+// whether its first slice is intra-coded, and the recovery point it announces (-1: none).
+struct PacketInfo {
+    int pictures = 0;
+    int idr = -1;  // -1 until a slice is seen
+    bool intra = false;
+    int recovery = -1;
+};
+
+// The first bytes of a NAL unit's payload with the emulation prevention bytes taken out.
+std::vector<uint8_t> Unescape(const uint8_t* nal, size_t size, size_t most) {
+    std::vector<uint8_t> out;
+    int zeros = 0;
+    for (size_t i = 1; i < size && out.size() < most; ++i) {
+        if (zeros >= 2 && nal[i] == 3) {
+            zeros = 0;
+            continue;
+        }
+        zeros = nal[i] == 0 ? zeros + 1 : 0;
+        out.push_back(nal[i]);
+    }
+    return out;
+}
+
+// Exp-Golomb numbers from the start of a buffer; false when it runs out.
+class Bits {
+  public:
+    explicit Bits(const std::vector<uint8_t>& data) : m_data(data) {}
+    bool Ue(uint32_t& value) {
+        int zeros = 0;
+        int bit = 0;
+        while (Bit(bit) && bit == 0) {
+            if (++zeros > 31) {
+                return false;
+            }
+        }
+        if (bit != 1) {
+            return false;
+        }
+        uint32_t rest = 0;
+        for (int i = 0; i < zeros; ++i) {
+            if (!Bit(bit)) {
+                return false;
+            }
+            rest = (rest << 1) | static_cast<uint32_t>(bit);
+        }
+        value = (1u << zeros) - 1 + rest;
+        return true;
+    }
+
+  private:
+    bool Bit(int& bit) {
+        if (m_at >= m_data.size() * 8) {
+            return false;
+        }
+        bit = (m_data[m_at / 8] >> (7 - m_at % 8)) & 1;
+        ++m_at;
+        return true;
+    }
+    const std::vector<uint8_t>& m_data;
+    size_t m_at = 0;
+};
+
+// The recovery point message of an SEI unit, if it has one (its frame count in `recovery`).
+bool ReadRecoveryPoint(const uint8_t* nal, size_t size, int& recovery) {
+    const std::vector<uint8_t> sei = Unescape(nal, size, size);
+    size_t at = 0;
+    constexpr int kRecoveryPoint = 6;
+    while (at < sei.size() && sei[at] != 0x80) {  // 0x80: the trailing bits
+        int type = 0;
+        size_t length = 0;
+        while (at < sei.size() && sei[at] == 0xff) {
+            type += 255;
+            ++at;
+        }
+        if (at >= sei.size()) {
+            return false;
+        }
+        type += sei[at++];
+        while (at < sei.size() && sei[at] == 0xff) {
+            length += 255;
+            ++at;
+        }
+        if (at >= sei.size()) {
+            return false;
+        }
+        length += sei[at++];
+        if (length > sei.size() - at) {
+            return false;
+        }
+        if (type == kRecoveryPoint) {
+            const std::vector<uint8_t> payload(
+                sei.begin() + static_cast<std::ptrdiff_t>(at),
+                sei.begin() + static_cast<std::ptrdiff_t>(at + length));
+            Bits bits(payload);
+            uint32_t count = 0;
+            if (!bits.Ue(count) || count > 65535) {
+                return false;
+            }
+            recovery = static_cast<int>(count);
+        }
+        at += length;
+    }
+    return true;
+}
+
+// One NAL unit of a packet; false for a unit after which the decoder's output can no longer be
+// told from headers (partitioned, auxiliary or layered slices, the end of a sequence, an IDR and
+// a non-IDR slice in one picture, a damaged header).
+bool ScanNal(const uint8_t* nal, size_t size, PacketInfo& info) {
+    if (size == 0) {
+        return true;
+    }
+    if ((nal[0] & 0x80) != 0) {
+        return false;
+    }
+    const int type = nal[0] & 0x1f;
+    const bool unsafe = (type >= kNalPartitionA && type <= kNalPartitionC) ||
+                        type == kNalEndOfSequence || type == kNalEndOfStream ||
+                        type == kNalPrefix || type == kNalSubsetSps ||
+                        (type >= kNalAuxiliarySlice && type <= kNalDepthSlice);
+    if (unsafe) {
+        return false;
+    }
+    if (type == kNalSei) {
+        return ReadRecoveryPoint(nal, size, info.recovery);
+    }
+    if (type != kNalSlice && type != kNalIdrSlice) {
+        return true;
+    }
+    const int isIdr = type == kNalIdrSlice ? 1 : 0;
+    if (info.idr >= 0 && info.idr != isIdr) {
+        return false;
+    }
+    info.idr = isIdr;
+    const std::vector<uint8_t> header = Unescape(nal, size, 8);
+    Bits bits(header);
+    uint32_t firstMb = 0;
+    uint32_t sliceType = 0;
+    if (!bits.Ue(firstMb) || !bits.Ue(sliceType) || sliceType > 9) {
+        return false;
+    }
+    if (firstMb == 0) {
+        ++info.pictures;
+        // Slice types 2 and 7: I; 4 and 9: SI.
+        info.intra = sliceType % 5 == 2 || sliceType % 5 == 4;
+    }
+    return true;
+}
+
+// Every NAL unit of a packet, length-prefixed (MP4, MKV) or behind start codes (TS, raw).
+bool ScanPacket(const uint8_t* data, size_t size, int lengthSize, PacketInfo& info) {
+    if (lengthSize > 0) {
+        size_t at = 0;
+        while (at < size) {
+            if (size - at < static_cast<size_t>(lengthSize)) {
+                return false;
+            }
+            size_t length = 0;
+            for (int i = 0; i < lengthSize; ++i) {
+                length = (length << 8) | data[at + static_cast<size_t>(i)];
+            }
+            at += static_cast<size_t>(lengthSize);
+            if (length > size - at || !ScanNal(data + at, length, info)) {
+                return false;
+            }
+            at += length;
+        }
+        return true;
+    }
+    // Start codes: 00 00 01; a unit runs to the next one (trailing zeros do no harm).
+    size_t at = 0;
+    size_t start = SIZE_MAX;
+    while (at + 3 <= size) {
+        if (data[at] == 0 && data[at + 1] == 0 && data[at + 2] == 1) {
+            if (start != SIZE_MAX && !ScanNal(data + start, at - start, info)) {
+                return false;
+            }
+            at += 3;
+            start = at;
+        } else {
+            ++at;
+        }
+    }
+    return start != SIZE_MAX && ScanNal(data + start, size - start, info);
+}
+
+struct ParserDeleter {
+    void operator()(AVCodecParserContext* p) const { av_parser_close(p); }
+};
+struct ContextDeleter {
+    void operator()(AVCodecContext* c) const { avcodec_free_context(&c); }
+};
+
+}  // namespace
+
+bool CHeaderOrder::OrderModel::Add(int poc, bool idr, const IndexedFrame& frame) {
+    // The decoder keeps the last 16 POCs; a picture below all of them is taken for the start of
+    // a new sequence. Only an IDR picture may be one here.
+    int i = 0;
+    for (;; ++i) {
+        if (i == kTracked || poc < m_lastPocs[static_cast<size_t>(i)]) {
+            if (i > 0) {
+                m_lastPocs[static_cast<size_t>(i - 1)] = poc;
+            }
+            break;
+        }
+        if (i > 0) {
+            m_lastPocs[static_cast<size_t>(i - 1)] = m_lastPocs[static_cast<size_t>(i)];
+        }
+    }
+    if (i == 0) {
+        if (!idr) {
+            return false;
+        }
+        m_lastPocs.fill(INT_MIN);
+        m_lastPocs[0] = poc;
+    }
+    // A key frame stops the decoder's search for the lowest POC. That changes nothing only when
+    // every picture from a key frame on comes after every picture before it; then the order is
+    // that of the POCs whatever the decoder's delay.
+    if (idr) {
+        m_nSequenceMax = INT_MIN;
+        m_nBarrier = INT_MIN;
+    } else if (frame.key) {
+        m_nBarrier = m_nSequenceMax;
+    }
+    if (poc <= m_nBarrier) {
+        return false;
+    }
+    m_nSequenceMax = std::max(m_nSequenceMax, poc);
+    m_held.push_back({poc, idr, frame});
+    const size_t out = Lowest();
+    if (m_nDelay == 0 && m_held[0].frame.key) {
+        m_nNextOut = INT_MIN;
+    }
+    // Lower than one already given out: the decoder would drop it, or wait longer than the
+    // delay known here; either way the order is not the one replayed.
+    if (m_held[out].poc < m_nNextOut) {
+        return false;
+    }
+    if (static_cast<int>(m_held.size()) > m_nDelay) {
+        Emit(out);
+    }
+    return true;
+}
+
+size_t CHeaderOrder::OrderModel::Lowest() const {
+    size_t out = 0;
+    for (size_t k = 1; k < m_held.size() && !m_held[k].frame.key; ++k) {
+        if (m_held[k].poc < m_held[out].poc) {
+            out = k;
+        }
+    }
+    return out;
+}
+
+void CHeaderOrder::OrderModel::Emit(size_t at) {
+    const Picture p = m_held[at];
+    m_held.erase(m_held.begin() + static_cast<std::ptrdiff_t>(at));
+    m_nNextOut = at == 0 && !m_held.empty() && m_held[0].frame.key ? INT_MIN : p.poc;
+    if (p.idr) {
+        // A new sequence comes out: nothing after can come out before it.
+        m_settled.insert(m_settled.end(), m_pending.begin(), m_pending.end());
+        m_pending.clear();
+    }
+    m_pending.push_back(p.frame);
+}
+
+void CHeaderOrder::OrderModel::Flush() {
+    while (!m_held.empty()) {
+        Emit(Lowest());
+    }
+    m_settled.insert(m_settled.end(), m_pending.begin(), m_pending.end());
+    m_pending.clear();
+}
+
+std::vector<IndexedFrame> CHeaderOrder::OrderModel::TakeSettled() {
+    std::vector<IndexedFrame> out;
+    out.swap(m_settled);
+    return out;
+}
+
+CHeaderOrder::Result CHeaderOrder::Read(
+    const std::filesystem::path& video, const std::atomic<bool>& stop,
+    const std::function<bool(std::vector<IndexedFrame>&)>& hand) {
+    CFrameDecoder decoder;
+    if (!decoder.Open(video, 1, CFrameDecoder::Mode::kIndexOnly)) {
+        return Result::kNotApplicable;
+    }
+    const AVCodecParameters* par = decoder.Parameters();
+    const int delay = decoder.DecoderDelay();
+    if (par == nullptr || par->codec_id != AV_CODEC_ID_H264 || delay < 0 || delay >= 16) {
+        return Result::kNotApplicable;
+    }
+    // MP4 and MKV give the length of each NAL unit in this many bytes; 0: start codes.
+    const int lengthSize =
+        par->extradata_size >= 7 && par->extradata[0] == 1 ? (par->extradata[4] & 3) + 1 : 0;
+    std::unique_ptr<AVCodecContext, ContextDeleter> context(avcodec_alloc_context3(nullptr));
+    std::unique_ptr<AVCodecParserContext, ParserDeleter> parser(av_parser_init(AV_CODEC_ID_H264));
+    if (!context || !parser || avcodec_parameters_to_context(context.get(), par) < 0) {
+        return Result::kNotApplicable;
+    }
+    parser->flags |= PARSER_FLAG_COMPLETE_FRAMES;
+
+    OrderModel model(delay);
+    const int64_t limit = decoder.FrameLimit();
+    int64_t handed = 0;
+    // False when the taker wants no more.
+    const auto handSettled = [&] {
+        std::vector<IndexedFrame> frames = model.TakeSettled();
+        if (frames.empty()) {
+            return true;
+        }
+        if (static_cast<int64_t>(frames.size()) > limit - handed) {
+            frames.resize(static_cast<size_t>(limit - handed));
+        }
+        handed += static_cast<int64_t>(frames.size());
+        return hand(frames);
+    };
+    bool first = true;
+    while (const AVPacket* packet = decoder.NextPacket()) {
+        if (stop) {
+            return Result::kStopped;
+        }
+        if (packet->size <= 0 || (packet->flags & (AV_PKT_FLAG_DISCARD | AV_PKT_FLAG_CORRUPT)) ||
+            av_packet_get_side_data(packet, AV_PKT_DATA_NEW_EXTRADATA, nullptr) != nullptr) {
+            return Result::kNotApplicable;
+        }
+        PacketInfo info;
+        if (!ScanPacket(packet->data, static_cast<size_t>(packet->size), lengthSize, info) ||
+            info.pictures != 1 || (first && info.idr != 1)) {
+            return Result::kNotApplicable;
+        }
+        first = false;
+        const bool idr = info.idr == 1;
+        // The decoder calls a frame a key frame when it is an IDR picture, or an intra picture
+        // announced as a recovery point that is whole at once (an open group of pictures); a
+        // gradual recovery (intra refresh) on an inter picture is not one. Other recovery
+        // points are left to decoding.
+        bool key = idr;
+        if (!idr && info.recovery >= 0) {
+            if (info.intra && info.recovery == 0) {
+                key = true;
+            } else if (info.intra || info.recovery == 0) {
+                return Result::kNotApplicable;
+            }
+        }
+        // Marked beforehand, so that a packet the parser makes nothing of is not taken for one
+        // with the previous packet's figures.
+        parser->output_picture_number = INT_MIN;
+        parser->picture_structure = AV_PICTURE_STRUCTURE_UNKNOWN;
+        uint8_t* out = nullptr;
+        int outSize = 0;
+        const int used = av_parser_parse2(parser.get(), context.get(), &out, &outSize, packet->data,
+                                          packet->size, packet->pts, packet->dts, packet->pos);
+        if (used != packet->size || outSize != packet->size ||
+            parser->picture_structure != AV_PICTURE_STRUCTURE_FRAME ||
+            parser->output_picture_number == INT_MIN) {
+            return Result::kNotApplicable;
+        }
+        IndexedFrame frame;
+        frame.id.pos = packet->pos;
+        frame.id.pts = packet->pts == AV_NOPTS_VALUE ? kNoTimestamp : packet->pts;
+        frame.id.size = packet->size;
+        frame.key = key;
+        if (!model.Add(parser->output_picture_number, idr, frame)) {
+            return Result::kNotApplicable;
+        }
+        if (!handSettled()) {
+            return Result::kStopped;
+        }
+        if (handed >= limit) {
+            return Result::kEndOfFile;
+        }
+    }
+    if (decoder.ReadFailed()) {
+        return Result::kReadError;
+    }
+    if (decoder.GaveUp()) {
+        return Result::kNotApplicable;
+    }
+    model.Flush();
+    return handSettled() ? Result::kEndOfFile : Result::kStopped;
+}
