@@ -90,7 +90,8 @@ bool ReadRecoveryPoint(const uint8_t* nal, size_t size, int& recovery) {
     const std::vector<uint8_t> sei = Unescape(nal, size, size);
     size_t at = 0;
     constexpr int kRecoveryPoint = 6;
-    while (at < sei.size() && sei[at] != 0x80) {  // 0x80: the trailing bits
+    // Messages until only the trailing bits (one byte, 0x80) are left.
+    while (at < sei.size() && !(at + 1 == sei.size() && sei[at] == 0x80)) {
         int type = 0;
         size_t length = 0;
         while (at < sei.size() && sei[at] == 0xff) {

@@ -301,46 +301,51 @@ TEST(HardFilesIndexFile, AnIndexBelongsToTheContentNotToSizeAndTime) {
 // stays partial and unsaved, the frame it happened after is known, and once the file reads
 // again the index completes.
 TEST(HardFilesIndexFile, AReadErrorIsNotTheEndOfTheVideo) {
-    ASSERT_TRUE(g_clips->made["InterlacedTs"]);
-    const fs::path clip = g_clips->dir->Path() / "interlaced.ts";
-    const int count = static_cast<int>(ReadInOrder(clip).size());
-    TempDir labels;
-    const fs::path file = CVideoManager::IndexFilePath(labels.Path());
-    struct Reader {
-        const char* name;
-        bool worker;
-    };
-    for (const Reader& r : {Reader{"the worker", true}, Reader{"reading in order", false}}) {
-        CFrameDecoder::FailReadsPastForTests(static_cast<int64_t>(fs::file_size(clip) / 2));
-        CVideoManager vm;
-        vm.SetIndexOnOpen(r.worker);
-        ASSERT_TRUE(vm.Open(clip)) << r.name;
-        vm.SetIndexFolder(labels.Path());
-        int read = 0;
-        if (r.worker) {
-            vm.WaitForIndex();
-        } else {
-            while (vm.ReadNextFrame()) {
-                ++read;
+    // Decoded (MPEG-2), and read from the headers (H.264).
+    for (const char* kind : {"InterlacedTs", "TimestampWrap"}) {
+        ASSERT_TRUE(g_clips->made[kind]);
+        const fs::path clip = g_clips->dir->Path() /
+                              (std::string(kind) == "InterlacedTs" ? "interlaced.ts" : "wrap.ts");
+        const int count = static_cast<int>(ReadInOrder(clip).size());
+        TempDir labels;
+        const fs::path file = CVideoManager::IndexFilePath(labels.Path());
+        struct Reader {
+            const char* name;
+            bool worker;
+        };
+        for (const Reader& r : {Reader{"the worker", true}, Reader{"reading in order", false}}) {
+            const std::string at = std::string(kind) + ", " + r.name;
+            CFrameDecoder::FailReadsPastForTests(static_cast<int64_t>(fs::file_size(clip) / 2));
+            CVideoManager vm;
+            vm.SetIndexOnOpen(r.worker);
+            ASSERT_TRUE(vm.Open(clip)) << at;
+            vm.SetIndexFolder(labels.Path());
+            int read = 0;
+            if (r.worker) {
+                vm.WaitForIndex();
+            } else {
+                while (vm.ReadNextFrame()) {
+                    ++read;
+                }
             }
+            CFrameDecoder::FailReadsPastForTests(-1);
+            EXPECT_FALSE(vm.IsIndexComplete()) << at;
+            EXPECT_GT(vm.LastReadableFrame(), 0) << at;
+            EXPECT_LT(vm.LastReadableFrame(), count - 1) << at;
+            if (!r.worker) {
+                EXPECT_EQ(vm.LastReadableFrame(), read - 1) << at;
+            }
+            EXPECT_FALSE(fs::exists(file)) << at << ": an index of part of the file was saved";
         }
-        CFrameDecoder::FailReadsPastForTests(-1);
-        EXPECT_FALSE(vm.IsIndexComplete()) << r.name;
-        EXPECT_GT(vm.LastReadableFrame(), 0) << r.name;
-        EXPECT_LT(vm.LastReadableFrame(), count - 1) << r.name;
-        if (!r.worker) {
-            EXPECT_EQ(vm.LastReadableFrame(), read - 1) << r.name;
-        }
-        EXPECT_FALSE(fs::exists(file)) << r.name << ": an index of part of the file was saved";
+        CVideoManager vm;
+        ASSERT_TRUE(vm.Open(clip));
+        vm.SetIndexFolder(labels.Path());
+        vm.WaitForIndex();
+        EXPECT_TRUE(vm.IsIndexComplete()) << kind;
+        EXPECT_EQ(vm.IndexedFrames(), count) << kind;
+        EXPECT_EQ(vm.LastReadableFrame(), -1) << kind;
+        EXPECT_TRUE(fs::exists(file)) << kind;
     }
-    CVideoManager vm;
-    ASSERT_TRUE(vm.Open(clip));
-    vm.SetIndexFolder(labels.Path());
-    vm.WaitForIndex();
-    EXPECT_TRUE(vm.IsIndexComplete());
-    EXPECT_EQ(vm.IndexedFrames(), count);
-    EXPECT_EQ(vm.LastReadableFrame(), -1);
-    EXPECT_TRUE(fs::exists(file));
 }
 
 }  // namespace
