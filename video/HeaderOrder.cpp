@@ -1,6 +1,8 @@
 #include "video/HeaderOrder.h"
 
 #include <algorithm>
+#include <iterator>
+#include <map>
 #include <memory>
 
 extern "C" {
@@ -15,6 +17,8 @@ constexpr int kNalPartitionA = 2;
 constexpr int kNalPartitionC = 4;
 constexpr int kNalIdrSlice = 5;
 constexpr int kNalSei = 6;
+constexpr int kNalSequenceSet = 7;
+constexpr int kNalPictureSet = 8;
 constexpr int kNalEndOfSequence = 10;
 constexpr int kNalEndOfStream = 11;
 constexpr int kNalPrefix = 14;
@@ -28,6 +32,8 @@ struct PacketInfo {
     int pictures = 0;
     int idr = -1;  // -1 until a slice is seen
     bool intra = false;
+    uint32_t frameNum = 0;
+    uint32_t maxFrameNum = 1;
     int recovery = -1;
 };
 
@@ -69,6 +75,26 @@ class Bits {
             rest = (rest << 1) | static_cast<uint32_t>(bit);
         }
         value = (1u << zeros) - 1 + rest;
+        return true;
+    }
+    bool Se(int32_t& value) {
+        uint32_t code = 0;
+        if (!Ue(code)) {
+            return false;
+        }
+        value = (code & 1) != 0 ? static_cast<int32_t>((code + 1) / 2)
+                                : -static_cast<int32_t>(code / 2);
+        return true;
+    }
+    bool U(int bits, uint32_t& value) {
+        value = 0;
+        for (int i = 0; i < bits; ++i) {
+            int bit = 0;
+            if (!Bit(bit)) {
+                return false;
+            }
+            value = (value << 1) | static_cast<uint32_t>(bit);
+        }
         return true;
     }
 
@@ -129,10 +155,93 @@ bool ReadRecoveryPoint(const uint8_t* nal, size_t size, int& recovery) {
     return true;
 }
 
+// What the slice headers need of the parameter sets: per sequence parameter set the size of
+// frame_num and whether the colour planes are coded apart, per picture parameter set its
+// sequence parameter set.
+struct ParameterSets {
+    struct Sequence {
+        int frameNumBits = 0;
+        bool separatePlanes = false;
+    };
+    std::map<uint32_t, Sequence> sequences;
+    std::map<uint32_t, uint32_t> pictures;
+};
+
+bool SkipScalingList(Bits& bits, int size) {
+    int32_t last = 8;
+    int32_t next = 8;
+    for (int j = 0; j < size; ++j) {
+        if (next != 0) {
+            int32_t delta = 0;
+            if (!bits.Se(delta)) {
+                return false;
+            }
+            next = (last + delta + 256) % 256;
+        }
+        last = next == 0 ? last : next;
+    }
+    return true;
+}
+
+bool ReadSequenceSet(const uint8_t* nal, size_t size, ParameterSets& sets) {
+    const std::vector<uint8_t> rbsp = Unescape(nal, size, 512);
+    Bits bits(rbsp);
+    uint32_t profile = 0, skip = 0, id = 0;
+    if (!bits.U(8, profile) || !bits.U(16, skip) || !bits.Ue(id) || id > 31) {
+        return false;
+    }
+    ParameterSets::Sequence sequence;
+    constexpr uint32_t kHighProfiles[] = {100, 110, 122, 244, 44,  83, 86,
+                                          118, 128, 138, 139, 134, 135};
+    if (std::find(std::begin(kHighProfiles), std::end(kHighProfiles), profile) !=
+        std::end(kHighProfiles)) {
+        uint32_t chroma = 0, flag = 0;
+        if (!bits.Ue(chroma) || chroma > 3) {
+            return false;
+        }
+        if (chroma == 3) {
+            if (!bits.U(1, flag)) {
+                return false;
+            }
+            sequence.separatePlanes = flag != 0;
+        }
+        uint32_t depthLuma = 0, depthChroma = 0, bypass = 0, scaling = 0;
+        if (!bits.Ue(depthLuma) || !bits.Ue(depthChroma) || !bits.U(1, bypass) ||
+            !bits.U(1, scaling)) {
+            return false;
+        }
+        if (scaling != 0) {
+            for (int i = 0; i < (chroma != 3 ? 8 : 12); ++i) {
+                if (!bits.U(1, flag) || (flag != 0 && !SkipScalingList(bits, i < 6 ? 16 : 64))) {
+                    return false;
+                }
+            }
+        }
+    }
+    uint32_t log2MaxFrameNumMinus4 = 0;
+    if (!bits.Ue(log2MaxFrameNumMinus4) || log2MaxFrameNumMinus4 > 12) {
+        return false;
+    }
+    sequence.frameNumBits = static_cast<int>(log2MaxFrameNumMinus4) + 4;
+    sets.sequences[id] = sequence;
+    return true;
+}
+
+bool ReadPictureSet(const uint8_t* nal, size_t size, ParameterSets& sets) {
+    const std::vector<uint8_t> rbsp = Unescape(nal, size, 16);
+    Bits bits(rbsp);
+    uint32_t id = 0, sequence = 0;
+    if (!bits.Ue(id) || !bits.Ue(sequence) || id > 255 || sequence > 31) {
+        return false;
+    }
+    sets.pictures[id] = sequence;
+    return true;
+}
+
 // One NAL unit of a packet; false for a unit after which the decoder's output can no longer be
 // told from headers (partitioned, auxiliary or layered slices, the end of a sequence, an IDR and
 // a non-IDR slice in one picture, a damaged header).
-bool ScanNal(const uint8_t* nal, size_t size, PacketInfo& info) {
+bool ScanNal(const uint8_t* nal, size_t size, ParameterSets& sets, PacketInfo& info) {
     if (size == 0) {
         return true;
     }
@@ -150,6 +259,12 @@ bool ScanNal(const uint8_t* nal, size_t size, PacketInfo& info) {
     if (type == kNalSei) {
         return ReadRecoveryPoint(nal, size, info.recovery);
     }
+    if (type == kNalSequenceSet) {
+        return ReadSequenceSet(nal, size, sets);
+    }
+    if (type == kNalPictureSet) {
+        return ReadPictureSet(nal, size, sets);
+    }
     if (type != kNalSlice && type != kNalIdrSlice) {
         return true;
     }
@@ -158,23 +273,45 @@ bool ScanNal(const uint8_t* nal, size_t size, PacketInfo& info) {
         return false;
     }
     info.idr = isIdr;
-    const std::vector<uint8_t> header = Unescape(nal, size, 8);
+    const std::vector<uint8_t> header = Unescape(nal, size, 16);
     Bits bits(header);
     uint32_t firstMb = 0;
     uint32_t sliceType = 0;
-    if (!bits.Ue(firstMb) || !bits.Ue(sliceType) || sliceType > 9) {
+    uint32_t pictureSet = 0;
+    if (!bits.Ue(firstMb) || !bits.Ue(sliceType) || sliceType > 9 || !bits.Ue(pictureSet)) {
+        return false;
+    }
+    // Slice types 2 and 7: I; 4 and 9: SI. An IDR picture of another type the decoder refuses.
+    const bool intra = sliceType % 5 == 2 || sliceType % 5 == 4;
+    if (isIdr == 1 && !intra) {
+        return false;
+    }
+    const auto picture = sets.pictures.find(pictureSet);
+    if (picture == sets.pictures.end()) {
+        return false;
+    }
+    const auto sequence = sets.sequences.find(picture->second);
+    if (sequence == sets.sequences.end()) {
+        return false;
+    }
+    uint32_t plane = 0;
+    uint32_t frameNum = 0;
+    if ((sequence->second.separatePlanes && !bits.U(2, plane)) ||
+        !bits.U(sequence->second.frameNumBits, frameNum)) {
         return false;
     }
     if (firstMb == 0) {
         ++info.pictures;
-        // Slice types 2 and 7: I; 4 and 9: SI.
-        info.intra = sliceType % 5 == 2 || sliceType % 5 == 4;
+        info.intra = intra;
+        info.frameNum = frameNum;
+        info.maxFrameNum = 1u << sequence->second.frameNumBits;
     }
     return true;
 }
 
 // Every NAL unit of a packet, length-prefixed (MP4, MKV) or behind start codes (TS, raw).
-bool ScanPacket(const uint8_t* data, size_t size, int lengthSize, PacketInfo& info) {
+bool ScanPacket(const uint8_t* data, size_t size, int lengthSize, ParameterSets& sets,
+                PacketInfo& info) {
     if (lengthSize > 0) {
         size_t at = 0;
         while (at < size) {
@@ -186,7 +323,7 @@ bool ScanPacket(const uint8_t* data, size_t size, int lengthSize, PacketInfo& in
                 length = (length << 8) | data[at + static_cast<size_t>(i)];
             }
             at += static_cast<size_t>(lengthSize);
-            if (length > size - at || !ScanNal(data + at, length, info)) {
+            if (length > size - at || !ScanNal(data + at, length, sets, info)) {
                 return false;
             }
             at += length;
@@ -198,7 +335,7 @@ bool ScanPacket(const uint8_t* data, size_t size, int lengthSize, PacketInfo& in
     size_t start = SIZE_MAX;
     while (at + 3 <= size) {
         if (data[at] == 0 && data[at + 1] == 0 && data[at + 2] == 1) {
-            if (start != SIZE_MAX && !ScanNal(data + start, at - start, info)) {
+            if (start != SIZE_MAX && !ScanNal(data + start, at - start, sets, info)) {
                 return false;
             }
             at += 3;
@@ -207,7 +344,44 @@ bool ScanPacket(const uint8_t* data, size_t size, int lengthSize, PacketInfo& in
             ++at;
         }
     }
-    return start != SIZE_MAX && ScanNal(data + start, size - start, info);
+    return start != SIZE_MAX && ScanNal(data + start, size - start, sets, info);
+}
+
+// The parameter sets the container carries apart from the packets: an MP4/MKV configuration
+// record (its sequence and picture sets, each behind a 16-bit length), or units behind start
+// codes.
+bool ReadExtradata(const uint8_t* data, size_t size, ParameterSets& sets) {
+    if (size == 0) {
+        return true;
+    }
+    if (data[0] != 1) {
+        PacketInfo ignored;
+        return ScanPacket(data, size, 0, sets, ignored) && ignored.pictures == 0;
+    }
+    if (size < 6) {
+        return false;
+    }
+    size_t at = 5;
+    for (int list = 0; list < 2; ++list) {
+        if (at >= size) {
+            return false;
+        }
+        const int count = list == 0 ? data[at] & 0x1f : data[at];
+        ++at;
+        for (int i = 0; i < count; ++i) {
+            if (size - at < 2) {
+                return false;
+            }
+            const size_t length = static_cast<size_t>(data[at]) << 8 | data[at + 1];
+            at += 2;
+            PacketInfo ignored;
+            if (length > size - at || !ScanNal(data + at, length, sets, ignored)) {
+                return false;
+            }
+            at += length;
+        }
+    }
+    return true;
 }
 
 struct ParserDeleter {
@@ -327,6 +501,11 @@ CHeaderOrder::Result CHeaderOrder::Read(
         return Result::kNotApplicable;
     }
     parser->flags |= PARSER_FLAG_COMPLETE_FRAMES;
+    ParameterSets sets;
+    if (par->extradata != nullptr &&
+        !ReadExtradata(par->extradata, static_cast<size_t>(par->extradata_size), sets)) {
+        return Result::kNotApplicable;
+    }
 
     OrderModel model(delay);
     const int64_t limit = decoder.FrameLimit();
@@ -344,6 +523,7 @@ CHeaderOrder::Result CHeaderOrder::Read(
         return hand(frames);
     };
     bool first = true;
+    uint32_t lastFrameNum = 0;
     while (const AVPacket* packet = decoder.NextPacket()) {
         if (stop) {
             return Result::kStopped;
@@ -353,12 +533,19 @@ CHeaderOrder::Result CHeaderOrder::Read(
             return Result::kNotApplicable;
         }
         PacketInfo info;
-        if (!ScanPacket(packet->data, static_cast<size_t>(packet->size), lengthSize, info) ||
+        if (!ScanPacket(packet->data, static_cast<size_t>(packet->size), lengthSize, sets, info) ||
             info.pictures != 1 || (first && info.idr != 1)) {
             return Result::kNotApplicable;
         }
         first = false;
         const bool idr = info.idr == 1;
+        // A gap in frame_num (a reference picture lost on the way) makes the decoder invent
+        // the missing pictures and forget the POCs it knew, after which it may drop frames.
+        if (!idr && info.frameNum != lastFrameNum &&
+            info.frameNum != (lastFrameNum + 1) % info.maxFrameNum) {
+            return Result::kNotApplicable;
+        }
+        lastFrameNum = info.frameNum;
         // The decoder calls a frame a key frame when it is an IDR picture, or an intra picture
         // announced as a recovery point that is whole at once (an open group of pictures); a
         // gradual recovery (intra refresh) on an inter picture is not one. Other recovery

@@ -215,6 +215,15 @@ const Encoding kEncodings[] = {
     {"Ref16Weighted", "e-ref.mp4", "-c:v libx264 -x264-params ref=16:bframes=3:weightb=1",
      From::kAll},
     {"PocType2", "e-poc2.mp4", "-c:v libx264 -bf 0 -x264-params keyint=12", From::kAll},
+    // A recording that lost a packet on its way: the decoder makes up for a lost reference
+    // picture in ways the headers do not tell (it drops frames after a lost IDR picture here),
+    // so decoding takes over from the last settled sequence.
+    {"LostReferenceFrame", "e-lostref.mp4",
+     "-c:v libx264 -x264-params keyint=24:bframes=2 -bsf:v 'noise=drop=eq(n\\,31)'", From::kPart},
+    {"LostIdrPicture", "e-lostidr.mp4",
+     "-c:v libx264 -x264-params keyint=20:min-keyint=20:bframes=0 -bsf:v "
+     "'noise=drop=key*gt(n\\,10)'",
+     From::kNone},
     {"RawH264", "raw.h264", "", From::kAll},
     // The demuxer marks the packet where the second recording begins as damaged.
     {"JoinedTs", "joined.ts", "", From::kPart},
