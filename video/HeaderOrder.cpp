@@ -155,16 +155,32 @@ bool ReadRecoveryPoint(const uint8_t* nal, size_t size, int& recovery) {
     return true;
 }
 
-// What the slice headers need of the parameter sets: per sequence parameter set the size of
-// frame_num and whether the colour planes are coded apart, per picture parameter set its
-// sequence parameter set.
+// What reading a slice header takes of the parameter sets.
 struct ParameterSets {
     struct Sequence {
         int frameNumBits = 0;
         bool separatePlanes = false;
+        uint32_t chromaFormat = 1;
+        uint32_t bitDepthLuma = 8;
+        uint32_t pocType = 0;
+        int pocLsbBits = 0;
+        bool deltaPocAlwaysZero = false;
+        bool frameMbsOnly = true;
+    };
+    struct Picture {
+        uint32_t sequence = 0;
+        bool cabac = false;
+        bool bottomFieldPocPresent = false;
+        bool sliceGroups = false;
+        uint32_t refDefault[2] = {1, 1};
+        bool weightedPred = false;
+        uint32_t weightedBipred = 0;
+        int32_t initQp = 26;
+        bool deblockingControl = false;
+        bool redundantPicCount = false;
     };
     std::map<uint32_t, Sequence> sequences;
-    std::map<uint32_t, uint32_t> pictures;
+    std::map<uint32_t, Picture> pictures;
 };
 
 bool SkipScalingList(Bits& bits, int size) {
@@ -199,6 +215,7 @@ bool ReadSequenceSet(const uint8_t* nal, size_t size, ParameterSets& sets) {
         if (!bits.Ue(chroma) || chroma > 3) {
             return false;
         }
+        sequence.chromaFormat = chroma;
         if (chroma == 3) {
             if (!bits.U(1, flag)) {
                 return false;
@@ -207,9 +224,10 @@ bool ReadSequenceSet(const uint8_t* nal, size_t size, ParameterSets& sets) {
         }
         uint32_t depthLuma = 0, depthChroma = 0, bypass = 0, scaling = 0;
         if (!bits.Ue(depthLuma) || !bits.Ue(depthChroma) || !bits.U(1, bypass) ||
-            !bits.U(1, scaling)) {
+            !bits.U(1, scaling) || depthLuma > 6) {
             return false;
         }
+        sequence.bitDepthLuma = depthLuma + 8;
         if (scaling != 0) {
             for (int i = 0; i < (chroma != 3 ? 8 : 12); ++i) {
                 if (!bits.U(1, flag) || (flag != 0 && !SkipScalingList(bits, i < 6 ? 16 : 64))) {
@@ -223,18 +241,226 @@ bool ReadSequenceSet(const uint8_t* nal, size_t size, ParameterSets& sets) {
         return false;
     }
     sequence.frameNumBits = static_cast<int>(log2MaxFrameNumMinus4) + 4;
+    uint32_t value = 0;
+    if (!bits.Ue(sequence.pocType) || sequence.pocType > 2) {
+        return false;
+    }
+    if (sequence.pocType == 0) {
+        if (!bits.Ue(value) || value > 12) {
+            return false;
+        }
+        sequence.pocLsbBits = static_cast<int>(value) + 4;
+    } else if (sequence.pocType == 1) {
+        int32_t offset = 0;
+        if (!bits.U(1, value)) {
+            return false;
+        }
+        sequence.deltaPocAlwaysZero = value != 0;
+        uint32_t cycle = 0;
+        if (!bits.Se(offset) || !bits.Se(offset) || !bits.Ue(cycle) || cycle > 255) {
+            return false;
+        }
+        for (uint32_t i = 0; i < cycle; ++i) {
+            if (!bits.Se(offset)) {
+                return false;
+            }
+        }
+    }
+    uint32_t refs = 0, gaps = 0, width = 0, height = 0, frameMbsOnly = 0;
+    if (!bits.Ue(refs) || !bits.U(1, gaps) || !bits.Ue(width) || !bits.Ue(height) ||
+        !bits.U(1, frameMbsOnly)) {
+        return false;
+    }
+    sequence.frameMbsOnly = frameMbsOnly != 0;
     sets.sequences[id] = sequence;
     return true;
 }
 
 bool ReadPictureSet(const uint8_t* nal, size_t size, ParameterSets& sets) {
-    const std::vector<uint8_t> rbsp = Unescape(nal, size, 16);
+    const std::vector<uint8_t> rbsp = Unescape(nal, size, 64);
     Bits bits(rbsp);
-    uint32_t id = 0, sequence = 0;
-    if (!bits.Ue(id) || !bits.Ue(sequence) || id > 255 || sequence > 31) {
+    uint32_t id = 0;
+    ParameterSets::Picture picture;
+    uint32_t cabac = 0, bottom = 0, groups = 0, weighted = 0, deblocking = 0, constrained = 0,
+             redundant = 0;
+    int32_t qp = 0, qs = 0, chromaOffset = 0;
+    if (!bits.Ue(id) || !bits.Ue(picture.sequence) || id > 255 || picture.sequence > 31 ||
+        !bits.U(1, cabac) || !bits.U(1, bottom) || !bits.Ue(groups) ||
+        !bits.Ue(picture.refDefault[0]) || !bits.Ue(picture.refDefault[1]) ||
+        !bits.U(1, weighted) || !bits.U(2, picture.weightedBipred) || !bits.Se(qp) ||
+        !bits.Se(qs) || !bits.Se(chromaOffset) || !bits.U(1, deblocking) ||
+        !bits.U(1, constrained) || !bits.U(1, redundant) || picture.refDefault[0] > 31 ||
+        picture.refDefault[1] > 31) {
         return false;
     }
-    sets.pictures[id] = sequence;
+    picture.cabac = cabac != 0;
+    picture.bottomFieldPocPresent = bottom != 0;
+    picture.sliceGroups = groups != 0;
+    picture.refDefault[0] += 1;
+    picture.refDefault[1] += 1;
+    picture.weightedPred = weighted != 0;
+    picture.initQp = 26 + qp;
+    picture.deblockingControl = deblocking != 0;
+    picture.redundantPicCount = redundant != 0;
+    sets.pictures[id] = picture;
+    return true;
+}
+
+// The rest of a slice header after frame_num, with the checks by which the decoder refuses a
+// damaged one (then it stops reading, which the headers cannot follow). False for a header the
+// decoder would refuse, and for what the headers leave to decoding: a redundant picture, slice
+// groups, a memory management reset.
+bool CheckSliceHeader(Bits& bits, int type, int nalRefIdc, bool idr,
+                      const ParameterSets::Sequence& sps, const ParameterSets::Picture& pps) {
+    constexpr int kP = 0, kB = 1, kI = 2, kSp = 3, kSi = 4;
+    uint32_t value = 0;
+    int32_t signedValue = 0;
+    bool field = false;
+    if (!sps.frameMbsOnly) {
+        if (!bits.U(1, value)) {
+            return false;
+        }
+        field = value != 0;
+        if (field && !bits.U(1, value)) {
+            return false;
+        }
+    }
+    if (idr && (!bits.Ue(value) || value > 65535)) {
+        return false;
+    }
+    if (sps.pocType == 0) {
+        if (!bits.U(sps.pocLsbBits, value) ||
+            (pps.bottomFieldPocPresent && !field && !bits.Se(signedValue))) {
+            return false;
+        }
+    }
+    if (sps.pocType == 1 && !sps.deltaPocAlwaysZero) {
+        if (!bits.Se(signedValue) ||
+            (pps.bottomFieldPocPresent && !field && !bits.Se(signedValue))) {
+            return false;
+        }
+    }
+    if (pps.sliceGroups || (pps.redundantPicCount && (!bits.Ue(value) || value != 0))) {
+        return false;
+    }
+    if (type == kB && !bits.U(1, value)) {
+        return false;
+    }
+    uint32_t refs[2] = {pps.refDefault[0], pps.refDefault[1]};
+    const int lists = type == kB ? 2 : (type == kP || type == kSp) ? 1 : 0;
+    if (lists > 0) {
+        if (!bits.U(1, value)) {
+            return false;
+        }
+        if (value != 0) {
+            for (int l = 0; l < lists; ++l) {
+                if (!bits.Ue(refs[l]) || refs[l] > 31) {
+                    return false;
+                }
+                refs[l] += 1;
+            }
+        }
+        const uint32_t most = field ? 32 : 16;
+        if (refs[0] > most || (lists == 2 && refs[1] > most)) {
+            return false;
+        }
+        for (int l = 0; l < lists; ++l) {
+            if (!bits.U(1, value)) {
+                return false;
+            }
+            for (uint32_t n = 0; value != 0; ++n) {
+                uint32_t idc = 0;
+                if (!bits.Ue(idc) || idc > 3 || (idc != 3 && n >= refs[l])) {
+                    return false;
+                }
+                if (idc == 3) {
+                    break;
+                }
+                if (!bits.Ue(value)) {
+                    return false;
+                }
+                value = 1;
+            }
+        }
+    }
+    if ((pps.weightedPred && (type == kP || type == kSp)) ||
+        (pps.weightedBipred == 1 && type == kB)) {
+        const bool chroma = !sps.separatePlanes && sps.chromaFormat != 0;
+        if (!bits.Ue(value) || value > 7 || (chroma && (!bits.Ue(value) || value > 7))) {
+            return false;
+        }
+        for (int l = 0; l < lists; ++l) {
+            for (uint32_t i = 0; i < refs[l]; ++i) {
+                for (int part = 0; part < (chroma ? 2 : 1); ++part) {
+                    if (!bits.U(1, value)) {
+                        return false;
+                    }
+                    for (int k = 0; value != 0 && k < (part == 0 ? 2 : 4); ++k) {
+                        if (!bits.Se(signedValue)) {
+                            return false;
+                        }
+                    }
+                }
+            }
+        }
+    }
+    if (nalRefIdc != 0) {
+        if (idr) {
+            if (!bits.U(2, value)) {
+                return false;
+            }
+        } else {
+            if (!bits.U(1, value)) {
+                return false;
+            }
+            constexpr uint32_t kMostOperations = 66;
+            for (uint32_t n = 0; value != 0; ++n) {
+                uint32_t operation = 0;
+                constexpr uint32_t kReset = 5;
+                if (n >= kMostOperations || !bits.Ue(operation) || operation > 6 ||
+                    operation == kReset) {
+                    return false;
+                }
+                if (operation == 0) {
+                    break;
+                }
+                if ((operation == 1 || operation == 3) && !bits.Ue(value)) {
+                    return false;
+                }
+                if ((operation == 2 || operation == 3 || operation == 4 || operation == 6) &&
+                    !bits.Ue(value)) {
+                    return false;
+                }
+                value = 1;
+            }
+        }
+    }
+    if (pps.cabac && type != kI && type != kSi && (!bits.Ue(value) || value > 2)) {
+        return false;
+    }
+    if (!bits.Se(signedValue)) {
+        return false;
+    }
+    const int64_t qp = static_cast<int64_t>(pps.initQp) + signedValue;
+    if (qp < 0 || qp > 51 + 6 * (static_cast<int64_t>(sps.bitDepthLuma) - 8)) {
+        return false;
+    }
+    if ((type == kSp && !bits.U(1, value)) ||
+        ((type == kSp || type == kSi) && !bits.Se(signedValue))) {
+        return false;
+    }
+    if (pps.deblockingControl) {
+        if (!bits.Ue(value) || value > 2) {
+            return false;
+        }
+        if (value != 1) {
+            int32_t alpha = 0, beta = 0;
+            if (!bits.Se(alpha) || !bits.Se(beta) || alpha < -6 || alpha > 6 || beta < -6 ||
+                beta > 6) {
+                return false;
+            }
+        }
+    }
     return true;
 }
 
@@ -273,7 +499,7 @@ bool ScanNal(const uint8_t* nal, size_t size, ParameterSets& sets, PacketInfo& i
         return false;
     }
     info.idr = isIdr;
-    const std::vector<uint8_t> header = Unescape(nal, size, 16);
+    const std::vector<uint8_t> header = Unescape(nal, size, 512);
     Bits bits(header);
     uint32_t firstMb = 0;
     uint32_t sliceType = 0;
@@ -290,14 +516,20 @@ bool ScanNal(const uint8_t* nal, size_t size, ParameterSets& sets, PacketInfo& i
     if (picture == sets.pictures.end()) {
         return false;
     }
-    const auto sequence = sets.sequences.find(picture->second);
+    const auto sequence = sets.sequences.find(picture->second.sequence);
     if (sequence == sets.sequences.end()) {
         return false;
     }
     uint32_t plane = 0;
     uint32_t frameNum = 0;
     if ((sequence->second.separatePlanes && !bits.U(2, plane)) ||
-        !bits.U(sequence->second.frameNumBits, frameNum)) {
+        !bits.U(sequence->second.frameNumBits, frameNum) ||
+        !CheckSliceHeader(bits, static_cast<int>(sliceType % 5), (nal[0] >> 5) & 3, isIdr == 1,
+                          sequence->second, picture->second)) {
+        return false;
+    }
+    // The slices of one picture agree on frame_num, or the decoder refuses them.
+    if (firstMb != 0 && info.pictures > 0 && frameNum != info.frameNum) {
         return false;
     }
     if (firstMb == 0) {
